@@ -1,0 +1,75 @@
+#include "support/Fixtures.h"
+
+#include "core/Exceptions.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+
+namespace velkaro::testing {
+
+TempExeFolder::TempExeFolder()
+{
+    platform::SetExecutableFolderForTesting(dir_.path());
+}
+
+TempExeFolder::~TempExeFolder()
+{
+    platform::SetExecutableFolderForTesting(QString());
+}
+
+void TempExeFolder::Write(const QString& name, const QByteArray& bytes) const
+{
+    QFile f(File(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        throw Exception(QStringLiteral("test fixture: cannot write ") + f.fileName());
+}
+
+QByteArray TempExeFolder::Read(const QString& name) const
+{
+    QFile f(File(name));
+    if (!f.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("test fixture: cannot read ") + f.fileName());
+    return f.readAll();
+}
+
+bool TempExeFolder::Exists(const QString& name) const
+{
+    return QFile::exists(File(name));
+}
+
+QDate FixedRegionalSettings::ReadSlashedDate(const QString& text) const
+{
+    static const QRegularExpression shape(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{1,4})$"));
+    const QRegularExpressionMatch m = shape.match(text);
+    QDate date;
+    if (m.hasMatch())
+        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
+    if (!date.isValid())
+        throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(text));
+    return date;
+}
+
+QString FixedRegionalSettings::LongMonthName(int month) const
+{
+    const QLocale locale(names_ == Names::Thai ? QLocale::Thai : QLocale::English);
+    return locale.standaloneMonthName(month, QLocale::LongFormat);
+}
+
+QString FixedRegionalSettings::ShortDayName(const QDate& date) const
+{
+    const QLocale locale(names_ == Names::Thai ? QLocale::Thai : QLocale::English);
+    return locale.dayName(date.dayOfWeek(), QLocale::ShortFormat);
+}
+
+QByteArray Hex(const char* spacedHex)
+{
+    return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', ""));
+}
+
+QString ToHex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+} // namespace velkaro::testing
