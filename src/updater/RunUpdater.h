@@ -1,0 +1,21 @@
+#pragma once
+// The update client's program: creates the window and runs the message loop.
+
+#include <QString>
+
+#include <exception>
+
+namespace velkaro {
+
+class UpdaterLinks;
+
+// Creates the main window with the deployment file beside the executable and
+// runs the message loop; returns the program's exit code. A failure while the
+// window is created shows the fatal error box and gives 1.
+int RunUpdater(UpdaterLinks& links);
+
+// The run-time's fatal error box: caption "Application Error", the error's
+// class, the module and the message.
+void ShowFatalError(const std::exception& error);
+
+} // namespace velkaro

@@ -1,0 +1,208 @@
+#include "updater/uVersionControl.h"
+
+#include "config/libConfigManager.h"
+#include "core/Exceptions.h"
+#include "core/LateBound.h"
+#include "data/ClientDataSet.h"
+#include "data/CustomQuery.h"
+#include "data/Provider.h"
+#include "inhouse/Streamer.h"
+#include "inhouse/libAppServerUNI.h"
+#include "platform/AppPaths.h"
+#include "platform/Launcher.h"
+#include "platform/MessageDisplay.h"
+#include "updater/DeploymentSettings.h"
+#include "updater/Links.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLabel>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace velkaro {
+
+namespace {
+
+const QString ClientProgram = QStringLiteral("Velkaro.exe");
+const QString VersionSection = QStringLiteral("ClientVersion");
+const QString VersionKey = QStringLiteral("Velkaro");
+
+QFont tahoma(int pixelHeight)
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(pixelHeight);
+    return font;
+}
+
+} // namespace
+
+TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , links_(links)
+{
+    setObjectName(QStringLiteral("frmVersionControl"));
+    setWindowTitle(QStringLiteral("Velkaro Updater"));
+    setFont(tahoma(11));
+    setFixedSize(825, 113);
+    setAttribute(Qt::WA_DeleteOnClose); // closing frees the window, which ends the program
+
+    lbStatus = new QLabel(this);
+    lbStatus->setObjectName(QStringLiteral("lbStatus"));
+    lbStatus->setGeometry(8, 32, 809, 45);
+    lbStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lbStatus->setFont(tahoma(37));
+    QPalette palette = lbStatus->palette();
+    palette.setColor(QPalette::WindowText, Qt::blue);
+    lbStatus->setPalette(palette);
+    lbStatus->setText(status::Checking);
+
+    MySQLUniProvider1 = new TComponent(this);
+    MySQLUniProvider1->SetName(QStringLiteral("MySQLUniProvider1"));
+
+    uniConnDataCenter = new DataCenterConnection(this);
+    uniConnDataCenter->SetName(QStringLiteral("uniConnDataCenter"));
+    uniConnDataCenter->ProviderName = QStringLiteral("MySQL");
+    uniConnDataCenter->Database = QStringLiteral("VelkaroDB");
+    uniConnDataCenter->SpecificOptions = {QStringLiteral("MySQL.UseUnicode=True")};
+    uniConnDataCenter->Username = QStringLiteral("sa");
+    uniConnDataCenter->Password = QStringLiteral("plovexirquan");
+    uniConnDataCenter->Server = QStringLiteral("127.0.0.1");
+
+    dspAnyPropose = new TDataSetProvider(this);
+    dspAnyPropose->SetName(QStringLiteral("dspAnyPropose"));
+    dspAnyPropose->SetOptions(poAllowCommandText | poUseQuoteChar);
+    dspAnyPropose->OnDataRequest = [this](TDataSetProvider* sender, const Variant& input) {
+        return dspAnyProposeDataRequest(sender, input);
+    };
+
+    cdsAnyPropose = new TClientDataSet(this);
+    cdsAnyPropose->SetName(QStringLiteral("cdsAnyPropose"));
+    cdsAnyPropose->SetProviderName(QStringLiteral("dspAnyPropose"));
+
+    cdsConfig = new TClientDataSet(this);
+    cdsConfig->SetName(QStringLiteral("cdsConfig"));
+    cdsConfig->SetFileName(QStringLiteral("Config.cds"));
+    cdsConfig->SetIndexFieldNames(QStringLiteral("Section;Key"));
+
+    Socket1 = new AppServerConnection(this);
+    Socket1->SetName(QStringLiteral("Socket1"));
+    Socket1->ServerName = QStringLiteral("VelkaroAS.VelkaroDM");
+    Socket1->Host = QStringLiteral("127.0.0.1");
+    Socket1->Port = 216;
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setSingleShot(true);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TfrmVersionControl::Timer1Timer);
+
+    if (!deploymentFile.isEmpty())
+        ApplyDeploymentSettings(this, deploymentFile);
+
+    // All components are loaded: the query joins its connection, the link opens.
+    qryAnyPropose = links_.CreateQuery(*uniConnDataCenter, this);
+    qryAnyPropose->SetName(QStringLiteral("qryAnyPropose"));
+    dspAnyPropose->SetDataSet(qryAnyPropose);
+    AppServer = links_.OpenAppServer(*Socket1);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+TfrmVersionControl::~TfrmVersionControl()
+{
+    links_.CloseAppServer(AppServer);
+}
+
+void TfrmVersionControl::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmVersionControl::FormShow()
+{
+    Timer1->start();
+}
+
+void TfrmVersionControl::setStatus(const QString& text)
+{
+    lbStatus->setText(text);
+    lbStatus->repaint();
+    QCoreApplication::processEvents();
+}
+
+void TfrmVersionControl::Timer1Timer()
+{
+    Timer1->stop();
+    try {
+        setStatus(status::Checking);
+        HasNewerVersion();
+    } catch (const Exception& e) {
+        platform::Messages().Show(platform::ApplicationTitle(), e.Message(), platform::MessageIcon::Stop,
+                                  platform::MessageButtons::Ok);
+    } catch (const std::exception& e) {
+        platform::Messages().Show(platform::ApplicationTitle(), QString::fromUtf8(e.what()),
+                                  platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+    }
+}
+
+void TfrmVersionControl::HasNewerVersion()
+{
+    cdsAnyPropose->SetData(cdsAnyPropose->DataRequest(Variant(QStringLiteral("Select * From tbVersionControl"))));
+    vLastVersion = cdsAnyPropose->FieldByName(QStringLiteral("Version"))->AsString();
+
+    CheckHasVersionConfig();
+    const QString local = ObjConfigManager->GetConfigValue(cdsConfig, VersionSection, VersionKey);
+    const QString appPath = platform::ExecutableFolder() + ClientProgram;
+    if (vLastVersion != local) {
+        setStatus(status::Updating);
+        DownloadAndExecute(appPath);
+    }
+    platform::Programs().Open(appPath); // a failed start is not reported
+    close();
+}
+
+void TfrmVersionControl::CheckHasVersionConfig()
+{
+    if (!ObjConfigManager->LoadConfiguration(cdsConfig))
+        return;
+    if (ObjConfigManager->GetConfigValue(cdsConfig, VersionSection, VersionKey).isEmpty())
+        ObjConfigManager->SetConfigValue(cdsConfig, VersionSection, VersionKey, QStringLiteral("0"));
+}
+
+void TfrmVersionControl::DownloadAndExecute(const QString& AppPath)
+{
+    static const QByteArray downloadUpdate = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)),
+                                                          QByteArrayLiteral("DownloadUpdate"));
+    QString programName = QStringLiteral("Velkaro");
+    const CallArg args[] = {{&programName}};
+    const Variant answer = DispatchInvoke(AppServer, downloadUpdate, args);
+
+    // Only a program replaces the program: anything but a non-empty byte
+    // vector would leave a broken or empty Velkaro.exe behind.
+    const bool isProgram = answer.VType() == (varArray | varByte) && answer.Array()->DimCount() == 1
+                           && answer.Array()->ElementCount() > 0;
+    if (!isProgram) {
+        throw EVariantError(QStringLiteral("The application server's answer to DownloadUpdate is not a program "
+                                           "(expected bytes, got %1); \"%2\" was left unchanged")
+                                .arg(answer.Array() != nullptr && answer.Array()->ElementCount() == 0
+                                         ? QStringLiteral("an empty array")
+                                         : Variant::TypeName(answer.VType()),
+                                     AppPath));
+    }
+    Convert->VariantToFile(AppPath, answer);
+    ObjConfigManager->SetConfigValue(cdsConfig, VersionSection, VersionKey, vLastVersion);
+    setStatus(status::Done);
+}
+
+Variant TfrmVersionControl::dspAnyProposeDataRequest(TDataSetProvider* /*Sender*/, const Variant& Input)
+{
+    return ObjAppServerUNI->CentralDataRequest(qryAnyPropose, dspAnyPropose, Input);
+}
+
+} // namespace velkaro

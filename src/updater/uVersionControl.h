@@ -1,0 +1,68 @@
+#pragma once
+// The update client's window: a status line, the components of the version
+// check and a one-shot timer whose first tick runs the update cycle.
+
+#include "core/Variant.h"
+
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+namespace velkaro {
+
+class AppServerConnection;
+class DataCenterConnection;
+class TClientDataSet;
+class TComponent;
+class TCustomQuery;
+class TDataSetProvider;
+class UpdaterLinks;
+
+namespace status {
+inline const QString Checking = QStringLiteral("กำลังตรวจสอบเวอร์ชั่น");
+inline const QString Updating = QStringLiteral("มีเวอร์ชั่นที่ใหม่กว่า กำลังทำการอัพเดตโปรแกรม");
+inline const QString Done = QStringLiteral("อัพเดตเรียบร้อย กำลังเปิดโปรแกรม");
+} // namespace status
+
+class TfrmVersionControl : public QWidget {
+    Q_OBJECT
+
+public:
+    // Creates the window from its description, applies the deployment file
+    // (if DeploymentFile is not empty) and opens Socket1. Raises when the
+    // deployment file is wrong or the application server cannot be reached.
+    TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile);
+    ~TfrmVersionControl() override;
+
+    QLabel* lbStatus = nullptr;
+    TComponent* MySQLUniProvider1 = nullptr;
+    DataCenterConnection* uniConnDataCenter = nullptr;
+    TCustomQuery* qryAnyPropose = nullptr;
+    TDataSetProvider* dspAnyPropose = nullptr;
+    TClientDataSet* cdsAnyPropose = nullptr;
+    TClientDataSet* cdsConfig = nullptr;
+    AppServerConnection* Socket1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    QString vLastVersion;
+    // Socket1's remote object, held from creation until the window goes.
+    Variant AppServer;
+
+    void FormShow();
+    void Timer1Timer();
+    void HasNewerVersion();
+    void CheckHasVersionConfig();
+    void DownloadAndExecute(const QString& AppPath);
+    Variant dspAnyProposeDataRequest(TDataSetProvider* Sender, const Variant& Input);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setStatus(const QString& text);
+    UpdaterLinks& links_;
+};
+
+} // namespace velkaro
