@@ -1,0 +1,33 @@
+#pragma once
+// An in-process query: each statement it knows answers fixed rows, or an
+// error. It counts how often each statement ran.
+
+#include "data/CustomQuery.h"
+
+#include <QHash>
+#include <QList>
+
+#include <functional>
+
+namespace velkaro::testing {
+
+class ScriptedQuery : public TCustomQuery {
+    Q_OBJECT
+
+public:
+    struct Answer {
+        QList<TFieldDef> fields;
+        QList<QList<Variant>> rows;
+        QString error; // raised as EDatabaseError when not empty
+    };
+
+    using TCustomQuery::TCustomQuery;
+
+    QHash<QString, Answer> answers;
+    QStringList executed;
+
+protected:
+    void InternalOpen() override;
+};
+
+} // namespace velkaro::testing

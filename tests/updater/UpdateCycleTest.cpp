@@ -1,0 +1,418 @@
+// The update cycle from the window's point of view: the status line, the
+// message boxes, the files beside the program and the program started.
+
+#include "config/libConfigManager.h"
+#include "core/Dispatch.h"
+#include "core/Exceptions.h"
+#include "data/ClientDataSet.h"
+#include "inhouse/InhouseUnits.h"
+#include "platform/Launcher.h"
+#include "platform/MessageDisplay.h"
+#include "support/Fixtures.h"
+#include "support/ScriptedQuery.h"
+#include "updater/Links.h"
+#include "updater/RunUpdater.h"
+#include "updater/uVersionControl.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace velkaro;
+using namespace velkaro::testing;
+using platform::MessageIcon;
+
+namespace {
+
+const QString VersionQuery = QStringLiteral("Select * From tbVersionControl");
+
+// The application server's remote object, in process.
+class FakeAppServer : public IDispatch {
+public:
+    HRESULT GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& ids) override
+    {
+        lookups.append(names.join(u','));
+        if (names != QStringList{QStringLiteral("DownloadUpdate")})
+            return DISP_E_UNKNOWNNAME;
+        ids.assign(1, 7);
+        return S_OK;
+    }
+    HRESULT Invoke(qint32 dispId, quint32, quint16 flags, DispParams& params, Variant* result,
+                   ExcepInfo* excep) override
+    {
+        EXPECT_EQ(dispId, 7);
+        EXPECT_EQ(flags, DISPATCH_METHOD);
+        invokedWith.append(params.args.size() == 1 ? params.args[0].ToString() : QStringLiteral("<wrong count>"));
+        if (!failure.isEmpty()) {
+            excep->code = 1001;
+            excep->description = failure;
+            return DISP_E_EXCEPTION;
+        }
+        if (result != nullptr)
+            *result = answer;
+        return S_OK;
+    }
+    Variant answer;
+    QString failure;
+    QStringList lookups;
+    QStringList invokedWith;
+};
+
+class FakeLinks : public UpdaterLinks {
+public:
+    TCustomQuery* CreateQuery(DataCenterConnection& connection, QObject* owner) override
+    {
+        server = connection.Server;
+        query = new ScriptedQuery(owner);
+        query->answers = answers;
+        return query;
+    }
+    Variant OpenAppServer(AppServerConnection& connection) override
+    {
+        host = connection.Host;
+        if (!openError.isEmpty())
+            throw Exception(openError);
+        return Variant(DispatchRef(appServer));
+    }
+    QHash<QString, ScriptedQuery::Answer> answers;
+    std::shared_ptr<FakeAppServer> appServer = std::make_shared<FakeAppServer>();
+    QPointer<ScriptedQuery> query;
+    QString openError;
+    QString server;
+    QString host;
+};
+
+ScriptedQuery::Answer versionRows(const QStringList& versions)
+{
+    ScriptedQuery::Answer a;
+    a.fields = {TFieldDef{QStringLiteral("ID"), TFieldType::ftInteger, 0},
+                TFieldDef{QStringLiteral("Version"), TFieldType::ftWideString, 20}};
+    int id = 1;
+    for (const QString& v : versions)
+        a.rows.append({Variant(id++), Variant(v)});
+    return a;
+}
+
+class UpdateCycle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        links.answers[VersionQuery] = versionRows({QStringLiteral("2.0.1")});
+        links.appServer->answer = Variant::FromBytes(QByteArray("new program"));
+        folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
+    }
+
+    // A configuration file as the editor writes it, with these rows.
+    void writeConfig(const QList<QStringList>& rows)
+    {
+        TClientDataSet table;
+        table.FieldDefs() = {TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
+                             TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
+                             TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255}};
+        table.CreateDataSet();
+        for (const QStringList& r : rows) {
+            table.Append();
+            for (int i = 0; i < 3; ++i)
+                table.Fields(i)->SetAsString(r[i]);
+            table.Post();
+        }
+        table.SaveToFile(folder.File(QStringLiteral("Config.cds")));
+    }
+
+    QString recordedVersion()
+    {
+        TClientDataSet table;
+        table.SetName(QStringLiteral("check"));
+        table.SetIndexFieldNames(QStringLiteral("Section;Key"));
+        table.LoadFromFile(folder.File(QStringLiteral("Config.cds")));
+        if (!table.FindKey({Variant(QStringLiteral("ClientVersion")), Variant(QStringLiteral("Velkaro"))}))
+            return QStringLiteral("<no row>");
+        return table.FieldByName(QStringLiteral("Value"))->AsString();
+    }
+
+    // Creates the window, runs one tick of the timer and lets a closing
+    // window go.
+    void runCycle()
+    {
+        form = new TfrmVersionControl(links, QString());
+        form->show();
+        form->Timer1Timer();
+        statusAfter = form != nullptr ? form->lbStatus->text() : QString();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    QStringList boxTexts() const
+    {
+        QStringList texts;
+        for (const auto& e : messages.shown)
+            texts.append(e.text);
+        return texts;
+    }
+
+    TempExeFolder folder;
+    InhouseUnits units;
+    platform::RecordingMessageDisplay messages;
+    platform::ScopedMessageDisplay messagesInstalled{messages};
+    platform::RecordingLauncher launcher;
+    FakeLinks links;
+    QPointer<TfrmVersionControl> form;
+    QString statusAfter;
+
+public:
+    UpdateCycle() { platform::SetLauncher(&launcher); }
+    ~UpdateCycle() override
+    {
+        platform::SetLauncher(nullptr);
+        delete form.data();
+    }
+};
+
+const QString MissingConfigText = QStringLiteral("ไม่พบไฟล์บันทึกการตั้งค่าของระบบ   ");
+
+} // namespace
+
+TEST_F(UpdateCycle, EqualVersionsLaunchWithoutDownloadOrWrite)
+{
+    writeConfig({{"ClientVersion", "Velkaro", "2.0.1"}, {"Other", "Key", "x"}});
+    const QByteArray configBefore = folder.Read(QStringLiteral("Config.cds"));
+
+    runCycle();
+
+    EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
+    EXPECT_EQ(statusAfter, status::Checking);
+    EXPECT_TRUE(links.appServer->lookups.isEmpty());
+    EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("old program"));
+    EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), configBefore);
+    EXPECT_EQ(launcher.opened, QStringList{folder.File(QStringLiteral("Velkaro.exe"))});
+    EXPECT_TRUE(form.isNull()) << "the window closes after launching";
+    // The provider resets the query after packaging: the statement runs twice.
+    EXPECT_EQ(links.query.isNull() ? QStringList() : links.query->executed, QStringList({VersionQuery, VersionQuery}));
+}
+
+TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
+{
+    struct Case {
+        const char* name;
+        QList<QStringList> config;
+        QStringList serverVersions;
+        QString recorded;
+    };
+    const Case cases[] = {
+        {"first run creates the row with 0", {{"Other", "Key", "x"}}, {"2.0.1"}, "2.0.1"},
+        {"a lower server version still installs", {{"ClientVersion", "Velkaro", "9.9"}}, {"2.0.1"}, "2.0.1"},
+        {"case counts", {{"ClientVersion", "Velkaro", "2.0.1-A"}}, {"2.0.1-a"}, "2.0.1-a"},
+        {"the first row decides", {{"ClientVersion", "Velkaro", "1"}}, {"3", "4"}, "3"},
+        {"an empty version table downloads every run", {{"ClientVersion", "Velkaro", "1"}}, {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.shown.clear();
+        launcher.opened.clear();
+        links.appServer->invokedWith.clear();
+        folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
+        writeConfig(c.config);
+        links.answers[VersionQuery] = versionRows(c.serverVersions);
+
+        runCycle();
+
+        EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
+        EXPECT_EQ(links.appServer->invokedWith, QStringList{QStringLiteral("Velkaro")});
+        EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("new program"));
+        EXPECT_EQ(recordedVersion(), c.recorded);
+        EXPECT_EQ(statusAfter, status::Done);
+        EXPECT_EQ(launcher.opened, QStringList{folder.File(QStringLiteral("Velkaro.exe"))});
+        EXPECT_TRUE(form.isNull());
+    }
+}
+
+TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
+{
+    struct Case {
+        const char* name;
+        std::function<void(UpdateCycle&)> arrange;
+        QStringList boxes;
+        QString status;
+    };
+    const QString exe = folder.File(QStringLiteral("Velkaro.exe"));
+    const Case cases[] = {
+        {"query fails",
+         [](UpdateCycle& t) {
+             t.links.answers[VersionQuery].error = QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (111)");
+         },
+         {"Can't connect to MySQL server on '127.0.0.1' (111)"},
+         status::Checking},
+        {"no Version column",
+         [](UpdateCycle& t) {
+             t.links.answers[VersionQuery].fields[1].Name = QStringLiteral("Release");
+         },
+         {"cdsAnyPropose: Field 'Version' not found"},
+         status::Checking},
+        {"remote method raises",
+         [](UpdateCycle& t) { t.links.appServer->failure = QStringLiteral("Update package missing"); },
+         {"Update package missing"},
+         status::Updating},
+        {"answer is not a byte array",
+         [](UpdateCycle& t) { t.links.appServer->answer = Variant(QStringLiteral("oops")); },
+         {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
+                         "OleStr); \"%1\" was left unchanged")
+              .arg(exe)},
+         status::Updating},
+        {"answer is an empty array",
+         [](UpdateCycle& t) { t.links.appServer->answer = Variant::FromBytes(QByteArray()); },
+         {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
+                         "an empty array); \"%1\" was left unchanged")
+              .arg(exe)},
+         status::Updating},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        messages.shown.clear();
+        launcher.opened.clear();
+        writeConfig({{"ClientVersion", "Velkaro", "1.0"}});
+        c.arrange(*this);
+
+        runCycle();
+
+        EXPECT_EQ(boxTexts(), c.boxes);
+        ASSERT_FALSE(messages.shown.isEmpty());
+        EXPECT_EQ(messages.shown.last().icon, MessageIcon::Stop);
+        EXPECT_EQ(messages.shown.last().caption, QApplication::applicationName());
+        EXPECT_FALSE(form.isNull()) << "the window stays open";
+        EXPECT_EQ(statusAfter, c.status);
+        EXPECT_FALSE(form->Timer1->isActive());
+        EXPECT_TRUE(launcher.opened.isEmpty());
+        EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("old program"));
+        EXPECT_EQ(recordedVersion(), "1.0");
+        delete form.data();
+    }
+}
+
+TEST_F(UpdateCycle, MissingConfigurationShowsTheMessageTwiceThenTheClosedTableError)
+{
+    runCycle();
+
+    EXPECT_EQ(boxTexts(), QStringList({MissingConfigText, MissingConfigText,
+                                       "cdsConfig: Cannot perform this operation on a closed dataset"}));
+    EXPECT_EQ(statusAfter, status::Checking);
+    EXPECT_TRUE(launcher.opened.isEmpty());
+    EXPECT_FALSE(folder.Exists(QStringLiteral("Config.cds")));
+    EXPECT_TRUE(links.appServer->lookups.isEmpty());
+}
+
+TEST_F(UpdateCycle, ProgramThatCannotBeReplacedKeepsOldProgramAndVersion)
+{
+    writeConfig({{"ClientVersion", "Velkaro", "1.0"}});
+    // A folder where the program should be: no write can replace it.
+    QFile::remove(folder.File(QStringLiteral("Velkaro.exe")));
+    QDir(folder.Path()).mkdir(QStringLiteral("Velkaro.exe"));
+
+    runCycle();
+
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].text.startsWith(
+        QStringLiteral("Cannot create file \"%1\". ").arg(folder.File(QStringLiteral("Velkaro.exe")))))
+        << messages.shown[0].text.toStdString();
+    EXPECT_EQ(statusAfter, status::Updating);
+    EXPECT_EQ(recordedVersion(), "1.0");
+    EXPECT_TRUE(launcher.opened.isEmpty());
+}
+
+TEST_F(UpdateCycle, FailedLaunchStillClosesTheWindow)
+{
+    writeConfig({{"ClientVersion", "Velkaro", "2.0.1"}});
+    launcher.succeed = false;
+    runCycle();
+    EXPECT_TRUE(messages.shown.isEmpty());
+    EXPECT_EQ(launcher.opened.size(), 1);
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST_F(UpdateCycle, TimerRunsTheCycleOnceAboutASecondAfterShowing)
+{
+    writeConfig({{"ClientVersion", "Velkaro", "2.0.1"}});
+    form = new TfrmVersionControl(links, QString());
+    EXPECT_FALSE(form->Timer1->isActive()) << "disabled until shown";
+    EXPECT_EQ(form->Timer1->interval(), 1000);
+    form->show();
+    EXPECT_TRUE(form->Timer1->isActive());
+
+    QElapsedTimer waited;
+    waited.start();
+    while (!form.isNull() && waited.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_TRUE(form.isNull()) << "the cycle closed the window";
+    EXPECT_EQ(launcher.opened.size(), 1);
+}
+
+TEST_F(UpdateCycle, WindowIsAsDescribed)
+{
+    form = new TfrmVersionControl(links, QString());
+    EXPECT_EQ(form->windowTitle(), "Velkaro Updater");
+    EXPECT_EQ(form->size(), QSize(825, 113));
+    EXPECT_EQ(form->lbStatus->geometry(), QRect(8, 32, 809, 45));
+    EXPECT_EQ(form->lbStatus->text(), status::Checking);
+    EXPECT_EQ(form->lbStatus->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    EXPECT_EQ(form->lbStatus->font().pixelSize(), 37);
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(links.host, "127.0.0.1");
+    EXPECT_EQ(form->Socket1->Port, 216);
+    EXPECT_EQ(form->uniConnDataCenter->Database, "VelkaroDB");
+    EXPECT_EQ(form->cdsConfig->FileName(), "Config.cds");
+}
+
+TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBox)
+{
+    links.openError = QStringLiteral("Unable to connect to 127.0.0.1:216");
+    EXPECT_EQ(RunUpdater(links), 1);
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_EQ(messages.shown[0].caption, "Application Error");
+    EXPECT_EQ(messages.shown[0].text,
+              QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.")
+                  .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+    EXPECT_TRUE(launcher.opened.isEmpty());
+}
+
+TEST_F(UpdateCycle, DeploymentFileOverridesComponentSettings)
+{
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+                 "; site settings\n[uniConnDataCenter]\nServer=db.example.org\nPort=3307\n\n[Socket1]\nHost=10.1.2.3\n");
+    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+    EXPECT_EQ(links.server, "db.example.org");
+    EXPECT_EQ(form->uniConnDataCenter->Port, 3307);
+    EXPECT_EQ(links.host, "10.1.2.3");
+}
+
+TEST_F(UpdateCycle, DeploymentFileErrorsNameFileSectionAndKey)
+{
+    const QString ini = folder.File(QStringLiteral("VelkaroVersionControl.ini"));
+    struct Case {
+        QByteArray content;
+        QString message;
+    };
+    const Case cases[] = {
+        {"[uniConnDataCentre]\nServer=x\n", ini + ", line 1: unknown section [uniConnDataCentre]: the window has no "
+                                                 "component of that name"},
+        {"[Socket1]\nHostName=x\n", ini + ", line 2: unknown key HostName in section [Socket1]"},
+        {"[Socket1]\nPort=abc\n", ini + ", line 2: invalid value \"abc\" for key Port in section [Socket1]"},
+        {"Host=x\n", ini + ", line 1: key Host stands before any [section]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content.toStdString());
+        folder.Write(QStringLiteral("VelkaroVersionControl.ini"), c.content);
+        try {
+            TfrmVersionControl form(links, ini);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+}
