@@ -1,5 +1,6 @@
 #include "configeditor/DataSetGrid.h"
 
+#include "core/ErrorDisplay.h"
 #include "core/Exceptions.h"
 #include "data/DataSet.h"
 #include "data/Field.h"
@@ -271,14 +272,6 @@ void DataSetGrid::SetGridModel(DataSetGridModel* model)
         setCurrentIndex(model->index(0, 0));
 }
 
-void DataSetGrid::reportError(const std::exception& error)
-{
-    const auto* known = dynamic_cast<const Exception*>(&error);
-    platform::Messages().Show(platform::ApplicationTitle(),
-                              known != nullptr ? known->Message() : QString::fromUtf8(error.what()),
-                              platform::MessageIcon::Stop, platform::MessageButtons::Ok);
-}
-
 void DataSetGrid::PostEdits()
 {
     if (state() == QAbstractItemView::EditingState) {
@@ -338,7 +331,7 @@ void DataSetGrid::keyPressEvent(QKeyEvent* event)
             return;
         }
     } catch (const std::exception& e) {
-        reportError(e);
+        ShowErrorBox(e);
         return;
     }
     QTableView::keyPressEvent(event);
@@ -358,7 +351,7 @@ void DataSetGrid::currentChanged(const QModelIndex& current, const QModelIndex& 
                 return;
             }
         } catch (const std::exception& e) {
-            reportError(e);
+            ShowErrorBox(e);
         }
     }
     if (current.isValid())

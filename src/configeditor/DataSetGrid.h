@@ -89,7 +89,6 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
-    void reportError(const std::exception& error);
     DataSetGridModel* model_ = nullptr;
 };
 

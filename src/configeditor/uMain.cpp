@@ -1,6 +1,7 @@
 #include "configeditor/uMain.h"
 
 #include "configeditor/DataSetGrid.h"
+#include "core/ErrorDisplay.h"
 #include "core/Exceptions.h"
 #include "data/ClientDataSet.h"
 #include "data/Field.h"
@@ -15,14 +16,6 @@
 namespace velkaro {
 
 namespace {
-
-void showError(const std::exception& error)
-{
-    const auto* known = dynamic_cast<const Exception*>(&error);
-    platform::Messages().Show(platform::ApplicationTitle(),
-                              known != nullptr ? known->Message() : QString::fromUtf8(error.what()),
-                              platform::MessageIcon::Stop, platform::MessageButtons::Ok);
-}
 
 // The rows' layout when the editor creates a new file.
 QList<TFieldDef> declaredFields()
@@ -75,7 +68,7 @@ void TfrmMain::FormCreate()
         try {
             cdsConfig->LoadFromFile(vFileName);
         } catch (const std::exception& e) {
-            showError(e);
+            ShowErrorBox(e);
             loadFailed_ = true;
         }
     }
@@ -125,7 +118,7 @@ bool TfrmMain::FormClose()
             return false;
         cdsConfig->SaveToFile(vFileName);
     } catch (const std::exception& e) {
-        showError(e);
+        ShowErrorBox(e);
         return false;
     }
     return true;

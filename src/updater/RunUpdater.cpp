@@ -1,5 +1,6 @@
 #include "updater/RunUpdater.h"
 
+#include "core/ErrorDisplay.h"
 #include "core/Exceptions.h"
 #include "platform/AppPaths.h"
 #include "platform/MessageDisplay.h"
@@ -15,7 +16,7 @@ void ShowFatalError(const std::exception& error)
 {
     const auto* known = dynamic_cast<const Exception*>(&error);
     const QString className = known != nullptr ? QString::fromLatin1(known->ClassName()) : QStringLiteral("Exception");
-    QString message = known != nullptr ? known->Message() : QString::fromUtf8(error.what());
+    QString message = ErrorMessage(error);
     if (!message.endsWith(u'.'))
         message += u'.';
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();

@@ -1,6 +1,7 @@
 #include "updater/uVersionControl.h"
 
 #include "config/libConfigManager.h"
+#include "core/ErrorDisplay.h"
 #include "core/Exceptions.h"
 #include "core/LateBound.h"
 #include "data/ClientDataSet.h"
@@ -142,12 +143,9 @@ void TfrmVersionControl::Timer1Timer()
     try {
         setStatus(status::Checking);
         HasNewerVersion();
-    } catch (const Exception& e) {
-        platform::Messages().Show(platform::ApplicationTitle(), e.Message(), platform::MessageIcon::Stop,
-                                  platform::MessageButtons::Ok);
     } catch (const std::exception& e) {
-        platform::Messages().Show(platform::ApplicationTitle(), QString::fromUtf8(e.what()),
-                                  platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+        // The timer's handler hands every error to the default error display.
+        ShowErrorBox(e);
     }
 }
 
