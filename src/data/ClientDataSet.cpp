@@ -1,0 +1,231 @@
+#include "data/ClientDataSet.h"
+
+#include "core/Exceptions.h"
+#include "data/Provider.h"
+#include "platform/AppPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace velkaro {
+
+namespace {
+
+const QString PacketPrefix = QStringLiteral("Invalid data packet: ");
+
+} // namespace
+
+TClientDataSet::TClientDataSet(QObject* owner) : TDataSet(owner) {}
+
+TClientDataSet::~TClientDataSet()
+{
+    // Destroying an open table closes it, and closing may write its file;
+    // nobody is left to hear of a failure here.
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void TClientDataSet::SetIndexFieldNames(const QString& names)
+{
+    QStringList fields;
+    for (const QString& name : names.split(u';', Qt::SkipEmptyParts)) {
+        if (!name.trimmed().isEmpty())
+            fields.append(name.trimmed());
+    }
+    SetIndexFields(fields);
+    indexFieldNames_ = names;
+}
+
+QString TClientDataSet::Resolve(const QString& fileName) const
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).isRelative())
+        return fileName;
+    return platform::ExecutableFolder() + fileName;
+}
+
+QString TClientDataSet::ResolvedFileName() const
+{
+    return Resolve(fileName_);
+}
+
+void TClientDataSet::OpenFromPacket(datapacket::Decoded packet)
+{
+    pending_ = std::make_unique<datapacket::Decoded>(std::move(packet));
+    try {
+        Open();
+    } catch (...) {
+        pending_.reset();
+        throw;
+    }
+}
+
+void TClientDataSet::LoadFromFile(const QString& fileName)
+{
+    Close();
+    const QString path = Resolve(fileName);
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        const QString reason = QFileInfo(path).isDir() ? QStringLiteral("Is a directory") : file.errorString();
+        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, reason));
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
+    file.close();
+    datapacket::Decoded packet;
+    try {
+        packet = datapacket::Decode(bytes);
+    } catch (const EDatabaseError& e) {
+        QString detail = e.Message();
+        if (detail.startsWith(PacketPrefix))
+            detail = detail.mid(PacketPrefix.size());
+        throw EDatabaseError(QStringLiteral("Invalid table file \"%1\": %2").arg(path, detail));
+    }
+    OpenFromPacket(std::move(packet));
+}
+
+void TClientDataSet::SaveToFile(const QString& fileName)
+{
+    CheckActive();
+    CheckBrowseMode();
+    const QString path = Resolve(fileName);
+    WriteFile(path);
+    if (!fileName_.isEmpty() && QFileInfo(path) == QFileInfo(ResolvedFileName()))
+        rowsChanged_ = false;
+}
+
+void TClientDataSet::WriteFile(const QString& path)
+{
+    const QByteArray bytes = PacketBytes();
+    QSaveFile file(path);
+    const auto fail = [&path](const QString& reason) {
+        throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(path, reason));
+    };
+    if (QFileInfo(path).isDir())
+        fail(QStringLiteral("Is a directory"));
+    if (!file.open(QIODevice::WriteOnly))
+        fail(file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        fail(reason);
+    }
+    // Commit flushes and renames the finished temporary file over the old
+    // one; on failure the old file stays as it was.
+    if (!file.commit())
+        fail(file.errorString());
+}
+
+void TClientDataSet::CreateDataSet()
+{
+    Close();
+    if (FieldDefs().isEmpty())
+        RaiseError(QStringLiteral("No fields defined; cannot create dataset"));
+    creating_ = true;
+    try {
+        Open();
+    } catch (...) {
+        creating_ = false;
+        throw;
+    }
+    creating_ = false;
+}
+
+void TClientDataSet::InternalOpen()
+{
+    if (pending_) {
+        const std::unique_ptr<datapacket::Decoded> packet = std::move(pending_);
+        FieldDefs() = packet->fieldDefs;
+        AdoptRecords(packet->storage, std::move(packet->records));
+        return;
+    }
+    if (creating_)
+        return;
+    const QString path = ResolvedFileName();
+    if (!path.isEmpty() && QFileInfo::exists(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
+        datapacket::Decoded packet;
+        try {
+            packet = datapacket::Decode(file.readAll());
+        } catch (const EDatabaseError& e) {
+            throw EDatabaseError(QStringLiteral("Invalid table file \"%1\": %2").arg(path, e.Message().mid(PacketPrefix.size())));
+        }
+        FieldDefs() = packet.fieldDefs;
+        AdoptRecords(packet.storage, std::move(packet.records));
+        return;
+    }
+    if (!providerName_.isEmpty()) {
+        const Variant answer = DataRequest(Variant());
+        if (answer.IsNull() || answer.IsEmpty())
+            RaiseError(QStringLiteral("Missing data provider or data packet"));
+        datapacket::Decoded packet = datapacket::Decode(answer.ByteArrayData());
+        FieldDefs() = packet.fieldDefs;
+        AdoptRecords(packet.storage, std::move(packet.records));
+        return;
+    }
+    if (FieldDefs().isEmpty())
+        RaiseError(QStringLiteral("Missing data provider or data packet"));
+}
+
+void TClientDataSet::InternalClose()
+{
+    const QString path = ResolvedFileName();
+    if (path.isEmpty())
+        return;
+    if (rowsChanged_ || !QFileInfo::exists(path))
+        WriteFile(path);
+    rowsChanged_ = false;
+}
+
+bool TClientDataSet::FindKey(const QList<Variant>& keyValues)
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (IndexFields().isEmpty())
+        RaiseError(QStringLiteral("No index currently active"));
+    if (keyValues.size() > IndexFields().size())
+        RaiseError(QStringLiteral("Too many key values"));
+    QList<StoredValue> key;
+    key.reserve(keyValues.size());
+    for (int i = 0; i < keyValues.size(); ++i)
+        key.append(ToStored(IndexFields()[i], keyValues[i]));
+    const int row = FindIndexed(key);
+    if (row < 0)
+        return false;
+    MoveTo(row);
+    return true;
+}
+
+Variant TClientDataSet::DataRequest(const Variant& input)
+{
+    auto* provider = qobject_cast<TDataSetProvider*>(FindComponent(parent(), providerName_));
+    if (provider == nullptr)
+        RaiseError(QStringLiteral("Provider '%1' not found").arg(providerName_));
+    return provider->DataRequest(input);
+}
+
+void TClientDataSet::SetData(const Variant& packet)
+{
+    Close();
+    const Variant value = packet.Deref();
+    if (value.IsNull() || value.IsEmpty())
+        return;
+    if (value.VType() != (varArray | varByte) || value.Array()->DimCount() != 1)
+        throw EDatabaseError(PacketPrefix + QStringLiteral("not a byte array (%1)").arg(Variant::TypeName(value.VType())));
+    OpenFromPacket(datapacket::Decode(value.ByteArrayData()));
+}
+
+Variant TClientDataSet::Data() const
+{
+    if (!Active())
+        return Variant::Null();
+    return Variant::FromBytes(PacketBytes());
+}
+
+} // namespace velkaro

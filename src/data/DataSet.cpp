@@ -1,0 +1,497 @@
+#include "data/DataSet.h"
+
+#include "core/Exceptions.h"
+#include "data/FieldValue_p.h"
+
+#include <algorithm>
+
+namespace velkaro {
+
+TDataSet::TDataSet(QObject* owner) : TComponent(owner) {}
+
+TDataSet::~TDataSet() = default;
+
+void TDataSet::SetActive(bool active)
+{
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+void TDataSet::Open()
+{
+    if (Active())
+        return;
+    DropRows();
+    rowDefs_.clear();
+    rowsChanged_ = false;
+    try {
+        InternalOpen();
+        datapacket::CheckFieldDefs(fieldDefs_, ErrorText(QString()));
+        if (!records_.empty() && rowDefs_ != fieldDefs_)
+            RaiseError(QStringLiteral("Field definitions changed after rows were added"));
+        openDefs_ = fieldDefs_;
+        BuildFields();
+        indexFields_ = ResolveIndex(indexNames_);
+        SortRows();
+    } catch (...) {
+        DropRows();
+        fields_.clear();
+        openDefs_.clear();
+        indexFields_.clear();
+        throw;
+    }
+    cursor_ = records_.empty() ? -1 : 0;
+    bof_ = true;
+    eof_ = records_.empty();
+    SetState(TDataSetState::dsBrowse);
+    emit DataChanged();
+    emit CursorMoved();
+}
+
+void TDataSet::Close()
+{
+    if (!Active())
+        return;
+    if (state_ != TDataSetState::dsBrowse) {
+        editBuffer_.clear();
+        modified_ = false;
+        state_ = TDataSetState::dsBrowse;
+    }
+    // A subclass may write the rows out here; if that fails the table stays open.
+    InternalClose();
+    DropRows();
+    fields_.clear();
+    openDefs_.clear();
+    indexFields_.clear();
+    SetState(TDataSetState::dsInactive);
+    emit DataChanged();
+    emit CursorMoved();
+}
+
+void TDataSet::InternalOpen() {}
+
+void TDataSet::InternalClose() {}
+
+void TDataSet::DropRows()
+{
+    records_.clear();
+    loadedStorage_.clear();
+    cursor_ = -1;
+    bof_ = true;
+    eof_ = true;
+    editBuffer_.clear();
+    modified_ = false;
+}
+
+void TDataSet::BuildFields()
+{
+    fields_.clear();
+    for (int i = 0; i < openDefs_.size(); ++i)
+        fields_.push_back(std::make_unique<TField>(this, i, openDefs_[i]));
+}
+
+TField* TDataSet::Fields(int i) const
+{
+    if (i < 0 || i >= FieldCount())
+        RaiseError(QStringLiteral("List index out of bounds (%1)").arg(i));
+    return fields_[size_t(i)].get();
+}
+
+TField* TDataSet::FindField(const QString& name) const
+{
+    for (const auto& field : fields_) {
+        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
+            return field.get();
+    }
+    return nullptr;
+}
+
+TField* TDataSet::FieldByName(const QString& name) const
+{
+    TField* field = FindField(name);
+    if (field == nullptr)
+        RaiseError(QString::fromLatin1(msg::FieldNotFound).arg(name));
+    return field;
+}
+
+QString TDataSet::ErrorText(const QString& text) const
+{
+    return objectName().isEmpty() ? text : objectName() + QStringLiteral(": ") + text;
+}
+
+void TDataSet::RaiseError(const QString& text) const
+{
+    throw EDatabaseError(ErrorText(text));
+}
+
+void TDataSet::CheckActive() const
+{
+    if (!Active())
+        RaiseError(QString::fromLatin1(msg::DataSetClosed));
+}
+
+void TDataSet::CheckEditing() const
+{
+    CheckActive();
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        RaiseError(QStringLiteral("Dataset not in edit or insert mode"));
+}
+
+void TDataSet::SetState(TDataSetState state)
+{
+    if (state_ == state)
+        return;
+    state_ = state;
+    emit StateChanged();
+}
+
+// Cursor ------------------------------------------------------------------
+
+void TDataSet::First()
+{
+    CheckActive();
+    CheckBrowseMode();
+    cursor_ = records_.empty() ? -1 : 0;
+    bof_ = true;
+    eof_ = records_.empty();
+    emit CursorMoved();
+}
+
+void TDataSet::Last()
+{
+    CheckActive();
+    CheckBrowseMode();
+    cursor_ = int(records_.size()) - 1;
+    eof_ = true;
+    bof_ = records_.empty();
+    emit CursorMoved();
+}
+
+void TDataSet::Next()
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (cursor_ + 1 < int(records_.size())) {
+        ++cursor_;
+        bof_ = false;
+        eof_ = false;
+        emit CursorMoved();
+    } else {
+        eof_ = true;
+    }
+}
+
+void TDataSet::Prior()
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (cursor_ > 0) {
+        --cursor_;
+        bof_ = false;
+        eof_ = false;
+        emit CursorMoved();
+    } else {
+        bof_ = true;
+    }
+}
+
+bool TDataSet::Eof() const
+{
+    return !Active() || eof_;
+}
+
+bool TDataSet::Bof() const
+{
+    return !Active() || bof_;
+}
+
+int TDataSet::RecordCount() const
+{
+    return Active() ? int(records_.size()) : 0;
+}
+
+int TDataSet::RecNo() const
+{
+    if (!Active())
+        return 0;
+    if (state_ == TDataSetState::dsInsert)
+        return insertAt_ + 1;
+    return cursor_ + 1;
+}
+
+void TDataSet::SetRecNo(int recNo)
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (recNo < 1 || recNo > int(records_.size()) || recNo == cursor_ + 1)
+        return;
+    MoveTo(recNo - 1);
+}
+
+void TDataSet::MoveTo(int row)
+{
+    cursor_ = row;
+    bof_ = false;
+    eof_ = false;
+    emit CursorMoved();
+}
+
+void TDataSet::ProviderReset()
+{
+    First();
+}
+
+// Editing -----------------------------------------------------------------
+
+void TDataSet::CheckBrowseMode()
+{
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return;
+    if (modified_)
+        Post();
+    else
+        Cancel();
+}
+
+void TDataSet::Edit()
+{
+    CheckActive();
+    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
+        return;
+    if (records_.empty()) {
+        Insert();
+        return;
+    }
+    editBuffer_ = datapacket::DecodeRecord(openDefs_, records_[size_t(cursor_)]);
+    modified_ = false;
+    SetState(TDataSetState::dsEdit);
+}
+
+void TDataSet::Insert()
+{
+    CheckActive();
+    CheckBrowseMode();
+    editBuffer_ = QList<StoredValue>(openDefs_.size());
+    insertAt_ = std::max(cursor_, 0);
+    modified_ = false;
+    SetState(TDataSetState::dsInsert);
+    emit CursorMoved();
+}
+
+void TDataSet::Append()
+{
+    CheckActive();
+    CheckBrowseMode();
+    editBuffer_ = QList<StoredValue>(openDefs_.size());
+    insertAt_ = int(records_.size());
+    modified_ = false;
+    SetState(TDataSetState::dsInsert);
+    emit CursorMoved();
+}
+
+void TDataSet::Post()
+{
+    CheckActive();
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return;
+    for (int i = 0; i < openDefs_.size(); ++i) {
+        if (openDefs_[i].Required && editBuffer_[i].isNull)
+            RaiseError(QStringLiteral("Field '%1' must have a value").arg(openDefs_[i].Name));
+    }
+    QByteArray record = datapacket::EncodeRecord(openDefs_, editBuffer_);
+    int at = state_ == TDataSetState::dsInsert ? insertAt_ : cursor_;
+    if (state_ == TDataSetState::dsEdit)
+        records_.erase(records_.begin() + cursor_);
+    if (!indexFields_.isEmpty())
+        at = UpperBound(record);
+    records_.insert(records_.begin() + at, std::move(record));
+    cursor_ = at;
+    bof_ = false;
+    eof_ = false;
+    editBuffer_.clear();
+    modified_ = false;
+    rowsChanged_ = true;
+    SetState(TDataSetState::dsBrowse);
+    emit DataChanged();
+    emit CursorMoved();
+}
+
+void TDataSet::Cancel()
+{
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return;
+    editBuffer_.clear();
+    modified_ = false;
+    SetState(TDataSetState::dsBrowse);
+    emit DataChanged();
+    emit CursorMoved();
+}
+
+void TDataSet::Delete()
+{
+    CheckActive();
+    if (state_ == TDataSetState::dsInsert) {
+        Cancel();
+        return;
+    }
+    Cancel();
+    if (records_.empty())
+        RaiseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    const bool wasLast = cursor_ == int(records_.size()) - 1;
+    records_.erase(records_.begin() + cursor_);
+    if (cursor_ >= int(records_.size()))
+        cursor_ = int(records_.size()) - 1;
+    bof_ = records_.empty();
+    eof_ = records_.empty() || wasLast;
+    rowsChanged_ = true;
+    emit DataChanged();
+    emit CursorMoved();
+}
+
+const StoredValue* TDataSet::EditValue(int field) const
+{
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return nullptr;
+    return &editBuffer_[field];
+}
+
+StoredValue TDataSet::CurrentValue(int field) const
+{
+    if (!Active() || cursor_ < 0)
+        return StoredValue();
+    return datapacket::DecodeValue(openDefs_, records_[size_t(cursor_)], field);
+}
+
+void TDataSet::SetEditValue(int field, StoredValue value)
+{
+    editBuffer_[field] = std::move(value);
+    modified_ = true;
+    emit DataChanged();
+}
+
+QByteArray TDataSet::PacketBytes() const
+{
+    CheckActive();
+    return datapacket::Encode(openDefs_, records_);
+}
+
+StoredValue TDataSet::ToStored(int field, const Variant& value) const
+{
+    return fieldvalue::FromVariant(openDefs_[field], value);
+}
+
+// Filling -----------------------------------------------------------------
+
+void TDataSet::AddRow(const QList<Variant>& values)
+{
+    if (records_.empty())
+        rowDefs_ = fieldDefs_;
+    QList<StoredValue> stored(rowDefs_.size());
+    for (int i = 0; i < rowDefs_.size() && i < values.size(); ++i)
+        stored[i] = fieldvalue::FromVariant(rowDefs_[i], values[i]);
+    records_.push_back(datapacket::EncodeRecord(rowDefs_, stored));
+}
+
+void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArray> records)
+{
+    rowDefs_ = fieldDefs_;
+    loadedStorage_ = std::move(storage);
+    records_ = std::move(records);
+}
+
+// Index -------------------------------------------------------------------
+
+QList<int> TDataSet::ResolveIndex(const QStringList& names) const
+{
+    QList<int> fields;
+    for (const QString& name : names) {
+        const TField* field = FieldByName(name);
+        fields.append(field->Index());
+    }
+    return fields;
+}
+
+void TDataSet::SetIndexFields(const QStringList& names)
+{
+    if (Active()) {
+        CheckBrowseMode();
+        const QList<int> fields = ResolveIndex(names);
+        indexNames_ = names;
+        indexFields_ = fields;
+        SortRows();
+        cursor_ = records_.empty() ? -1 : 0;
+        bof_ = true;
+        eof_ = records_.empty();
+        emit DataChanged();
+        emit CursorMoved();
+        return;
+    }
+    indexNames_ = names;
+}
+
+int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
+{
+    for (int i = 0; i < count; ++i) {
+        const int f = indexFields_[i];
+        bool aNull = false;
+        bool bNull = false;
+        const QByteArrayView va = datapacket::ValueBytes(openDefs_, a, f, &aNull);
+        const QByteArrayView vb = datapacket::ValueBytes(openDefs_, b, f, &bNull);
+        if (aNull || bNull) {
+            if (aNull != bNull)
+                return aNull ? -1 : 1;
+            continue;
+        }
+        const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb);
+        if (c != 0)
+            return c;
+    }
+    return 0;
+}
+
+int TDataSet::CompareRecords(QByteArrayView a, QByteArrayView b) const
+{
+    return CompareFields(a, b, int(indexFields_.size()));
+}
+
+void TDataSet::SortRows()
+{
+    if (indexFields_.isEmpty())
+        return;
+    const auto less = [this](const QByteArray& a, const QByteArray& b) { return CompareRecords(a, b) < 0; };
+    // Files this engine wrote are in index order already: one pass tells.
+    if (!std::is_sorted(records_.begin(), records_.end(), less))
+        std::stable_sort(records_.begin(), records_.end(), less);
+}
+
+int TDataSet::UpperBound(QByteArrayView record) const
+{
+    const auto it = std::upper_bound(records_.begin(), records_.end(), record,
+                                     [this](QByteArrayView r, const QByteArray& x) { return CompareRecords(r, x) < 0; });
+    return int(it - records_.begin());
+}
+
+QByteArray TDataSet::KeyRecord(const QList<StoredValue>& key) const
+{
+    QList<StoredValue> values(openDefs_.size());
+    for (int i = 0; i < key.size() && i < indexFields_.size(); ++i)
+        values[indexFields_[i]] = key[i];
+    return datapacket::EncodeRecord(openDefs_, values);
+}
+
+int TDataSet::FindIndexed(const QList<StoredValue>& key) const
+{
+    const int count = int(std::min(key.size(), indexFields_.size()));
+    const QByteArray probe = KeyRecord(key);
+    const auto it = std::lower_bound(records_.begin(), records_.end(), probe,
+                                     [this, count](const QByteArray& r, const QByteArray& k) {
+                                         return CompareFields(r, k, count) < 0;
+                                     });
+    if (it == records_.end() || CompareFields(*it, probe, count) != 0)
+        return -1;
+    return int(it - records_.begin());
+}
+
+} // namespace velkaro

@@ -1,0 +1,105 @@
+#include "data/Field.h"
+
+#include "core/Exceptions.h"
+#include "data/DataSet.h"
+#include "data/FieldValue_p.h"
+
+namespace velkaro {
+
+QString FieldTypeName(TFieldType type)
+{
+    static const char* const names[] = {"ftUnknown", "ftString", "ftWideString", "ftShortint", "ftByte",
+                                        "ftSmallint", "ftWord", "ftInteger", "ftLongWord", "ftLargeint",
+                                        "ftBoolean", "ftFloat", "ftBCD", "ftFMTBcd", "ftDate",
+                                        "ftTime", "ftDateTime", "ftBytes", "ftVarBytes", "ftBlob",
+                                        "ftMemo", "ftWideMemo"};
+    const auto i = size_t(type);
+    return i < std::size(names) ? QString::fromLatin1(names[i]) : QStringLiteral("ftUnknown");
+}
+
+TField::TField(TDataSet* dataSet, int index, const TFieldDef& def) : dataSet_(dataSet), index_(index), def_(def) {}
+
+namespace {
+
+StoredValue Current(const TDataSet* dataSet, int index)
+{
+    if (const StoredValue* edited = dataSet->EditValue(index))
+        return *edited;
+    return dataSet->CurrentValue(index);
+}
+
+} // namespace
+
+bool TField::IsNull() const
+{
+    return Current(dataSet_, index_).isNull;
+}
+
+Variant TField::Value() const
+{
+    return fieldvalue::ToVariant(def_, Current(dataSet_, index_));
+}
+
+QString TField::AsString() const
+{
+    return fieldvalue::ToText(def_, Current(dataSet_, index_));
+}
+
+qint64 TField::AsInteger() const
+{
+    const Variant v = Value();
+    return v.IsNull() ? 0 : v.ToInt64();
+}
+
+double TField::AsFloat() const
+{
+    const Variant v = Value();
+    return v.IsNull() ? 0.0 : v.ToDouble();
+}
+
+bool TField::AsBoolean() const
+{
+    const Variant v = Value();
+    return v.IsNull() ? false : v.ToBool();
+}
+
+QByteArray TField::AsBytes() const
+{
+    const StoredValue v = Current(dataSet_, index_);
+    if (v.isNull)
+        return QByteArray();
+    switch (def_.DataType) {
+    case TFieldType::ftWideString: case TFieldType::ftWideMemo: return v.text.toUtf8();
+    case TFieldType::ftString: case TFieldType::ftMemo: case TFieldType::ftBytes: case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob: case TFieldType::ftFMTBcd: return v.bytes;
+    default: return AsString().toLatin1();
+    }
+}
+
+void TField::SetValue(const Variant& value)
+{
+    dataSet_->CheckEditing();
+    if (readOnly_)
+        dataSet_->RaiseError(QStringLiteral("Field '%1' cannot be modified").arg(def_.Name));
+    dataSet_->SetEditValue(index_, fieldvalue::FromVariant(def_, value));
+}
+
+void TField::SetAsString(const QString& text)
+{
+    dataSet_->CheckEditing();
+    if (readOnly_)
+        dataSet_->RaiseError(QStringLiteral("Field '%1' cannot be modified").arg(def_.Name));
+    dataSet_->SetEditValue(index_, fieldvalue::FromText(def_, text));
+}
+
+void TField::SetAsBytes(const QByteArray& bytes)
+{
+    switch (def_.DataType) {
+    case TFieldType::ftWideString: case TFieldType::ftWideMemo: SetValue(Variant(QString::fromUtf8(bytes))); break;
+    case TFieldType::ftString: case TFieldType::ftMemo: case TFieldType::ftBytes: case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob: SetValue(Variant::FromBytes(bytes)); break;
+    default: SetAsString(QString::fromLatin1(bytes)); break;
+    }
+}
+
+} // namespace velkaro
