@@ -9,12 +9,18 @@ namespace velkaro::platform {
 
 namespace {
 
-// The user's locale: a Thai locale gives Thai names and the Buddhist
-// calendar, any other its own names and the Christian calendar.
+// The program's locale (QLocale(): the user's own unless the program chose
+// another): a Thai locale gives Thai names and the Buddhist calendar, any
+// other its own names and the Christian calendar. The locale is looked up
+// at each call, so it follows QLocale::setDefault; the programs never call
+// that, so for them it is read once and never changes.
 class LocaleRegionalSettings : public RegionalSettings {
 public:
-    LocaleRegionalSettings() : locale_(QLocale::system()) {}
-
+    // Always day/month/year with "/", whatever the locale's own short-date
+    // order: every text the system reads is written that way, and reading
+    // it in another order would swap day and month silently. Day and month
+    // take one or two digits, the year one to four, taken as written (no
+    // century window); nothing else may surround them.
     QDate ReadSlashedDate(const QString& text) const override
     {
         static const QRegularExpression shape(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{1,4})$"));
@@ -27,22 +33,22 @@ public:
         return date;
     }
 
-    QString LongMonthName(int month) const override { return locale_.standaloneMonthName(month, QLocale::LongFormat); }
+    QString LongMonthName(int month) const override
+    {
+        return QLocale().standaloneMonthName(month, QLocale::LongFormat);
+    }
 
     QString ShortDayName(const QDate& date) const override
     {
-        return locale_.dayName(date.dayOfWeek(), QLocale::ShortFormat);
+        return QLocale().dayName(date.dayOfWeek(), QLocale::ShortFormat);
     }
 
     int AlternativeYear(const QDate& date) const override
     {
-        return locale_.language() == QLocale::Thai ? date.year() + 543 : date.year();
+        return QLocale().language() == QLocale::Thai ? date.year() + 543 : date.year();
     }
 
     int AnsiCodePage() const override { return 874; }
-
-private:
-    QLocale locale_;
 };
 
 class RealClock : public Clock {
