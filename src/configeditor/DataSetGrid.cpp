@@ -342,12 +342,17 @@ void DataSetGrid::currentChanged(const QModelIndex& current, const QModelIndex& 
     QTableView::currentChanged(current, previous);
     if (model_ == nullptr)
         return;
-    if (current.isValid() && previous.isValid() && current.row() != previous.row()) {
+    // Leaving the row being changed stores it (or drops it, if it is a new
+    // row nobody typed into).
+    if (current.isValid() && previous.isValid() && current.row() != previous.row()
+        && model_->PendingRow() == previous.row()) {
         try {
-            const bool insertedLeft = model_->HasPendingRow();
+            const int target = current.row() > previous.row() && model_->HasPendingRow() ? current.row() : -1;
+            const int before = model_->rowCount();
             model_->Post();
-            if (insertedLeft && current.row() >= model_->rowCount()) {
-                setCurrentIndex(model_->index(model_->rowCount() - 1, current.column()));
+            if (target >= 0 && model_->rowCount() < before) {
+                // The dropped row stood above the target: the target moved up.
+                setCurrentIndex(model_->index(std::max(0, target - 1), current.column()));
                 return;
             }
         } catch (const std::exception& e) {

@@ -57,6 +57,7 @@ public:
     void Cancel();
     void DeleteRow(int row);
     bool HasPendingRow() const { return pending_.has_value(); }
+    int PendingRow() const { return pending_ ? pending_->row : -1; }
 
 private:
     struct Pending {

@@ -177,9 +177,8 @@ void TfrmVersionControl::DownloadAndExecute(const QString& AppPath)
 {
     static const QByteArray downloadUpdate = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)),
                                                           QByteArrayLiteral("DownloadUpdate"));
-    QString programName = QStringLiteral("Velkaro");
-    const CallArg args[] = {{&programName}};
-    const Variant answer = DispatchInvoke(AppServer, downloadUpdate, args);
+    const QString programName = QStringLiteral("Velkaro");
+    const Variant answer = DispatchInvoke(AppServer, downloadUpdate, {CallArg(programName)});
 
     // Only a program replaces the program: anything but a non-empty byte
     // vector would leave a broken or empty Velkaro.exe behind.

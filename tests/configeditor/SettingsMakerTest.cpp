@@ -83,8 +83,10 @@ protected:
         QWidget* editor = QApplication::focusWidget();
         ASSERT_TRUE(editor != nullptr && editor != grid()) << "typing opened no editor";
         QTest::keyClicks(editor, text.mid(1));
-        if (enter)
+        if (enter) {
             QTest::keyClick(editor, Qt::Key_Return);
+            QApplication::processEvents(); // the editor closes on a queued call
+        }
     }
 
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(grid(), k, m); }
@@ -260,6 +262,7 @@ TEST_F(SettingsMaker, UnreadableFileIsKeptAsideAndNothingTypedIsLost)
     EXPECT_EQ(grid()->model()->rowCount(), 0);
 
     key(Qt::Key_Insert);
+    go(0, 2);
     type(QStringLiteral("typed after the failure"));
     ASSERT_TRUE(closeForm());
 

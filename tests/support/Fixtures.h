@@ -8,6 +8,14 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <ostream>
+
+// Readable texts in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace velkaro::testing {
 
 // A temporary folder that stands in for the executable's folder while the

@@ -8,6 +8,8 @@ void ScriptedQuery::InternalOpen()
 {
     const QString statement = SQLText();
     executed.append(statement);
+    if (log)
+        log->append(statement);
     const auto it = answers.constFind(statement);
     if (it == answers.constEnd())
         throw EDatabaseError(QStringLiteral("Table 'VelkaroDB.unknown' doesn't exist: ") + statement);

@@ -7,7 +7,7 @@
 #include <QHash>
 #include <QList>
 
-#include <functional>
+#include <memory>
 
 namespace velkaro::testing {
 
@@ -25,6 +25,8 @@ public:
 
     QHash<QString, Answer> answers;
     QStringList executed;
+    // Also records there, when set: a log that outlives the query.
+    std::shared_ptr<QStringList> log;
 
 protected:
     void InternalOpen() override;
