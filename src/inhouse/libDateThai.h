@@ -34,7 +34,8 @@
 // gives "" (texts) or 0 (numbers); each such case is named below. Nothing is
 // ever read outside a table.
 //
-// Date values are QDate: whole days, no time of day.
+// Date values are QDate: whole days, no time of day. Operations taking one
+// expect a valid date; a null QDate is no date and gives no meaningful text.
 
 #include <QDate>
 #include <QString>
