@@ -195,6 +195,18 @@ TEST_F(StreamerTest, FileToVariantOfAMissingFile)
     }
 }
 
+TEST_F(StreamerTest, RefusesFilesAboveTheSizeLimitBeforeReading)
+{
+    QFile sparse(File("huge.bin"));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(sparse.resize(qint64(2147483647) + 1)); // a hole, no disk space
+    sparse.close();
+    EXPECT_THROW(streamer.FileToVariant(File("huge.bin")), EStreamError);
+    TFileStream stream(File("huge.bin"), FileOpenMode::Read);
+    EXPECT_THROW(streamer.MemoryStreamToOleVariant(stream), EStreamError);
+    EXPECT_EQ(stream.Position(), 0);
+}
+
 TEST_F(StreamerTest, MemoryStreamsAndByteArrays)
 {
     const QByteArray bytes = pattern(10000);
