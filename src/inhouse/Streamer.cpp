@@ -59,8 +59,11 @@ void TStreamer::VariantToFile(const QString& fileName, const Variant& aVariant)
     // Examine the argument first: a wrong one must not cost the old file.
     const QByteArray bytes = arrayBytes(aVariant);
 
+    // Unbuffered, so a short write shows in the count it returns: a failure
+    // while flushing a buffer at commit time can go unnoticed, and the
+    // truncated file would replace the whole one.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.errorString()));
     // The temporary file is flushed to disk before it replaces the old one.
     // Starting the disk writes block by block while the rest is still being

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <csignal>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <functional>
@@ -182,6 +184,33 @@ TEST_F(StreamerTest, VariantToFileInAFolderThatRefusesNewFilesKeepsTheOldFile)
     EXPECT_EQ(className, "EFCreateError");
     EXPECT_EQ(message, QStringLiteral("Cannot create file \"%1\". Permission denied").arg(target));
     EXPECT_EQ(readFile(target), old);
+}
+
+TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
+{
+    const QByteArray old = pattern(3000);
+    writeFile(File("Velkaro.exe"), old);
+
+    // Files of this process may not grow beyond 4096 bytes for a moment, as
+    // on a full disk.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string className;
+    try {
+        streamer.VariantToFile(File("Velkaro.exe"), Variant::FromBytes(pattern(10000)));
+    } catch (const Exception& e) {
+        className = e.ClassName();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(className, "EWriteError");
+    EXPECT_EQ(readFile(File("Velkaro.exe")), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Velkaro.exe"});
 }
 
 TEST_F(StreamerTest, FileToVariantOfAMissingFile)
