@@ -100,16 +100,31 @@ void TClientDataSet::SaveToFile(const QString& fileName)
 
 void TClientDataSet::WriteFile(const QString& path)
 {
-    const QByteArray bytes = PacketBytes();
-    QSaveFile file(path);
+    CheckActive();
     const auto fail = [&path](const QString& reason) {
         throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(path, reason));
     };
     if (QFileInfo(path).isDir())
         fail(QStringLiteral("Is a directory"));
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
+    // Written in pieces, so a large table is never held twice in memory.
+    constexpr qsizetype Piece = 1 << 16;
+    QByteArray buffer = datapacket::EncodeHead(OpenFieldDefs(), qsizetype(Records().size()));
+    bool ok = true;
+    for (const QByteArray& record : Records()) {
+        buffer.append(record);
+        if (buffer.size() >= Piece) {
+            ok = file.write(buffer) == buffer.size();
+            if (!ok)
+                break;
+            buffer.resize(0);
+        }
+    }
+    if (ok)
+        ok = file.write(buffer) == buffer.size();
+    if (!ok) {
         const QString reason = file.errorString();
         file.cancelWriting();
         fail(reason);

@@ -287,6 +287,28 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     return QByteArrayView(p, FixedWidth(layout));
 }
 
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values,
+                   bool* nulls)
+{
+    const char* p = record.data() + BitmapSize(defs.size());
+    for (int i = 0; i < count; ++i) {
+        nulls[i] = IsNullBit(record, i);
+        if (nulls[i]) {
+            values[i] = QByteArrayView();
+            continue;
+        }
+        const Layout layout = LayoutOf(defs[i].DataType);
+        if (layout == Layout::Bytes || layout == Layout::Utf16) {
+            const qsizetype n = qsizetype(GetLE(p, 4)) * (layout == Layout::Utf16 ? 2 : 1);
+            values[i] = QByteArrayView(p + 4, n);
+            p += 4 + n;
+        } else {
+            values[i] = QByteArrayView(p, FixedWidth(layout));
+            p += FixedWidth(layout);
+        }
+    }
+}
+
 StoredValue DecodeValue(const QList<TFieldDef>& defs, QByteArrayView record, int field)
 {
     StoredValue v;
@@ -328,16 +350,25 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
 
 QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArray>& records)
 {
-    qsizetype total = HeaderSize;
+    QByteArray out = EncodeHead(defs, qsizetype(records.size()));
+    qsizetype total = out.size();
     for (const QByteArray& r : records)
         total += r.size();
+    out.reserve(total);
+    for (const QByteArray& r : records)
+        out.append(r);
+    return out;
+}
+
+QByteArray EncodeHead(const QList<TFieldDef>& defs, qsizetype rowCount)
+{
     QByteArray out;
-    out.reserve(total + defs.size() * 32);
+    out.reserve(HeaderSize + defs.size() * 32);
     out.append(Magic, 4);
     PutU16(out, Version);
     PutU16(out, 0);
     PutU32(out, quint32(defs.size()));
-    PutU32(out, quint32(records.size()));
+    PutU32(out, quint32(rowCount));
     for (const TFieldDef& def : defs) {
         const QByteArray name = def.Name.toUtf8();
         PutU16(out, quint16(name.size()));
@@ -346,8 +377,6 @@ QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArray>& r
         out.append(char((def.Required ? FlagRequired : 0) | (def.Fixed ? FlagFixed : 0)));
         PutU32(out, quint32(def.Size));
     }
-    for (const QByteArray& r : records)
-        out.append(r);
     return out;
 }
 

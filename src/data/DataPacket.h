@@ -60,6 +60,15 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
 // view when null).
 QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, int field, bool* isNull);
 
+// The values of fields 0..Count-1 of a checked record in one pass (views
+// and null flags as ValueBytes gives them).
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values,
+                   bool* nulls);
+
+// The header and field definitions of a packet of RowCount rows; the
+// records follow it as they are.
+QByteArray EncodeHead(const QList<TFieldDef>& defs, qsizetype rowCount);
+
 // A whole packet.
 QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArray>& records);
 

@@ -433,19 +433,42 @@ void TDataSet::SetIndexFields(const QStringList& names)
 
 int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
 {
+    // Walk each record once up to the last index field involved.
+    constexpr int Inline = 16;
+    int span = 0;
+    for (int i = 0; i < count; ++i)
+        span = std::max(span, indexFields_[i] + 1);
+    if (span > Inline) {
+        for (int i = 0; i < count; ++i) {
+            const int f = indexFields_[i];
+            bool aNull = false;
+            bool bNull = false;
+            const QByteArrayView va = datapacket::ValueBytes(openDefs_, a, f, &aNull);
+            const QByteArrayView vb = datapacket::ValueBytes(openDefs_, b, f, &bNull);
+            if (aNull || bNull) {
+                if (aNull != bNull)
+                    return aNull ? -1 : 1;
+                continue;
+            }
+            if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb); c != 0)
+                return c;
+        }
+        return 0;
+    }
+    QByteArrayView va[Inline];
+    QByteArrayView vb[Inline];
+    bool na[Inline];
+    bool nb[Inline];
+    datapacket::LeadingValues(openDefs_, a, span, va, na);
+    datapacket::LeadingValues(openDefs_, b, span, vb, nb);
     for (int i = 0; i < count; ++i) {
         const int f = indexFields_[i];
-        bool aNull = false;
-        bool bNull = false;
-        const QByteArrayView va = datapacket::ValueBytes(openDefs_, a, f, &aNull);
-        const QByteArrayView vb = datapacket::ValueBytes(openDefs_, b, f, &bNull);
-        if (aNull || bNull) {
-            if (aNull != bNull)
-                return aNull ? -1 : 1;
+        if (na[f] || nb[f]) {
+            if (na[f] != nb[f])
+                return na[f] ? -1 : 1;
             continue;
         }
-        const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb);
-        if (c != 0)
+        if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va[f], vb[f]); c != 0)
             return c;
     }
     return 0;

@@ -2,7 +2,6 @@
 #include "core/Exceptions.h"
 #include "platform/MessageDisplay.h"
 #include "support/Fixtures.h"
-#include "Printers.h"
 
 #include <QFile>
 

@@ -1,6 +1,5 @@
 #include "core/AnsiCodec.h"
 
-#include "Printers.h"
 
 #include <gtest/gtest.h>
 

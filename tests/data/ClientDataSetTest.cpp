@@ -2,7 +2,6 @@
 #include "data/ClientDataSet.h"
 #include "data/Provider.h"
 #include "support/Fixtures.h"
-#include "Printers.h"
 
 #include <QDir>
 #include <QFile>

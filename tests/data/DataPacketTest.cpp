@@ -5,7 +5,6 @@
 #include "data/DataPacket.h"
 #include "support/Fixtures.h"
 
-#include "Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -136,8 +135,9 @@ TEST(DataPacket, RefusesMalformedInput)
             ADD_FAILURE() << "accepted";
         } catch (const EDatabaseError& e) {
             EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Invalid data packet: "))) << e.what();
-            if (!c.detail.isEmpty())
+            if (!c.detail.isEmpty()) {
                 EXPECT_EQ(e.Message(), QStringLiteral("Invalid data packet: ") + c.detail);
+            }
         }
         TClientDataSet table;
         EXPECT_THROW(table.SetData(Variant::FromBytes(exact)), EDatabaseError);

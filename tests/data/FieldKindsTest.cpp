@@ -4,7 +4,6 @@
 #include "data/ClientDataSet.h"
 #include "support/Fixtures.h"
 
-#include "Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -148,8 +147,9 @@ TEST(FieldKinds, RefuseValuesTheKindCannotHold)
             table.Fields(0)->SetValue(c.value);
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
-            if (!c.message.isEmpty())
+            if (!c.message.isEmpty()) {
                 EXPECT_EQ(e.Message(), c.message);
+            }
         }
         EXPECT_TRUE(table.Fields(0)->IsNull());
     }
