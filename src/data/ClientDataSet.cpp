@@ -9,11 +9,26 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#else
+#include <io.h>
+#endif
+
 namespace velkaro {
 
 namespace {
 
 const QString PacketPrefix = QStringLiteral("Invalid data packet: ");
+
+bool SyncToDisk(int handle)
+{
+#ifdef Q_OS_UNIX
+    return ::fsync(handle) == 0;
+#else
+    return _commit(handle) == 0;
+#endif
+}
 
 } // namespace
 
@@ -129,8 +144,14 @@ void TClientDataSet::WriteFile(const QString& path)
         file.cancelWriting();
         fail(reason);
     }
-    // Commit flushes and renames the finished temporary file over the old
-    // one; on failure the old file stays as it was.
+    // The bytes reach the disk before the rename, so a crash cannot leave a
+    // renamed but empty file; commit then renames the temporary file over the
+    // old one, and on any failure the old file stays as it was.
+    if (!file.flush() || !SyncToDisk(file.handle())) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        fail(reason);
+    }
     if (!file.commit())
         fail(file.errorString());
 }
