@@ -3,32 +3,17 @@
 #include "core/Exceptions.h"
 #include "data/Provider.h"
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#else
-#include <io.h>
-#endif
 
 namespace velkaro {
 
 namespace {
 
 const QString PacketPrefix = QStringLiteral("Invalid data packet: ");
-
-bool SyncToDisk(int handle)
-{
-#ifdef Q_OS_UNIX
-    return ::fsync(handle) == 0;
-#else
-    return _commit(handle) == 0;
-#endif
-}
 
 } // namespace
 
@@ -119,41 +104,22 @@ void TClientDataSet::WriteFile(const QString& path)
     const auto fail = [&path](const QString& reason) {
         throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(path, reason));
     };
-    if (QFileInfo(path).isDir())
-        fail(QStringLiteral("Is a directory"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(file.errorString());
+    platform::AtomicFile file(path);
+    if (!file.Open())
+        fail(file.ErrorString());
     // Written in pieces, so a large table is never held twice in memory.
     constexpr qsizetype Piece = 1 << 16;
     QByteArray buffer = datapacket::EncodeHead(OpenFieldDefs(), qsizetype(Records().size()));
-    bool ok = true;
     for (const QByteArray& record : Records()) {
         buffer.append(record);
         if (buffer.size() >= Piece) {
-            ok = file.write(buffer) == buffer.size();
-            if (!ok)
-                break;
+            if (!file.Write(buffer.constData(), buffer.size()))
+                fail(file.ErrorString());
             buffer.resize(0);
         }
     }
-    if (ok)
-        ok = file.write(buffer) == buffer.size();
-    if (!ok) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        fail(reason);
-    }
-    // The bytes reach the disk before the rename, so a crash cannot leave a
-    // renamed but empty file; commit then renames the temporary file over the
-    // old one, and on any failure the old file stays as it was.
-    if (!file.flush() || !SyncToDisk(file.handle())) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        fail(reason);
-    }
-    if (!file.commit())
-        fail(file.errorString());
+    if (!file.Write(buffer.constData(), buffer.size()) || !file.Commit())
+        fail(file.ErrorString());
 }
 
 void TClientDataSet::CreateDataSet()

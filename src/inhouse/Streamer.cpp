@@ -1,8 +1,7 @@
 #include "inhouse/Streamer.h"
 
 #include "core/Exceptions.h"
-
-#include <QSaveFile>
+#include "platform/AtomicFile.h"
 
 #include <algorithm>
 #include <array>
@@ -59,28 +58,15 @@ void TStreamer::VariantToFile(const QString& fileName, const Variant& aVariant)
     // Examine the argument first: a wrong one must not cost the old file.
     const QByteArray bytes = arrayBytes(aVariant);
 
-    // Unbuffered, so a short write shows in the count it returns: a failure
-    // while flushing a buffer at commit time can go unnoticed, and the
-    // truncated file would replace the whole one.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.errorString()));
-    // The temporary file is flushed to disk before it replaces the old one.
-    // Starting the disk writes block by block while the rest is still being
-    // written keeps that flush from costing a second pass over the file.
-    constexpr qint64 block = 8 << 20;
-    for (qint64 at = 0; at < bytes.size(); at += block) {
-        const qint64 n = std::min<qint64>(block, bytes.size() - at);
-        if (file.write(bytes.constData() + at, n) != n) {
-            file.cancelWriting();
-            throw EWriteError(QString::fromLatin1(msg::WriteError));
-        }
-        platform::StartWriteBack(file, at, n);
-    }
-    if (!file.commit()) {
-        if (file.error() == QFileDevice::RenameError)
+    platform::AtomicFile file(fileName);
+    if (!file.Open())
+        throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.ErrorString()));
+    if (!file.Write(bytes.constData(), bytes.size()))
+        throw EWriteError(QString::fromLatin1(msg::WriteError));
+    if (!file.Commit()) {
+        if (file.RenameFailed())
             throw EFCreateError(
-                QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.errorString()));
+                QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.ErrorString()));
         throw EWriteError(QString::fromLatin1(msg::WriteError));
     }
 }

@@ -4,7 +4,6 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -46,18 +45,6 @@ HandleWriter*& installed()
 }
 
 } // namespace
-
-void StartWriteBack(QFileDevice& file, qint64 offset, qint64 length)
-{
-#ifdef __linux__
-    if (file.handle() >= 0)
-        ::sync_file_range(file.handle(), offset, length, SYNC_FILE_RANGE_WRITE);
-#else
-    Q_UNUSED(file);
-    Q_UNUSED(offset);
-    Q_UNUSED(length);
-#endif
-}
 
 HandleWriter& HandleWriters()
 {

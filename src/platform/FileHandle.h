@@ -4,7 +4,6 @@
 // neither opened nor closed here.
 
 #include <QByteArray>
-#include <QFileDevice>
 #include <QList>
 
 namespace velkaro::platform {
@@ -23,11 +22,6 @@ public:
     // written before the system refused more (Count on success).
     virtual qint64 Write(FileHandle handle, const void* data, qint64 count) = 0;
 };
-
-// Asks the system to start writing the given range of a file to disk
-// without waiting for it, so that a later flush of the whole file has little
-// left to wait for. Does nothing where the system offers no such request.
-void StartWriteBack(QFileDevice& file, qint64 offset, qint64 length);
 
 // The installed writer: the system's file write unless a test replaced it.
 HandleWriter& HandleWriters();
