@@ -34,18 +34,7 @@ protected:
 
     void writeConfig(const Rows& rows)
     {
-        TClientDataSet table;
-        table.FieldDefs() = {TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
-                             TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
-                             TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255}};
-        table.CreateDataSet();
-        for (const QStringList& r : rows) {
-            table.Append();
-            for (int i = 0; i < 3; ++i)
-                table.Fields(i)->SetAsString(r[i]);
-            table.Post();
-        }
-        table.SaveToFile(configPath());
+        WriteConfigFile(folder.File(QStringLiteral("Config.cds")), rows);
     }
 
     // Every row of the file, in file order.

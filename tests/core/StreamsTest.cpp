@@ -5,24 +5,15 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/Fixtures.h"
+
 #include <gtest/gtest.h>
 
 using namespace velkaro;
+using velkaro::testing::ReadFile;
+using velkaro::testing::WriteFile;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -83,7 +74,7 @@ TEST(Stream, BufferOperationsRaiseOnShortCounts)
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("r.bin"));
-    writeFile(path, "xyz");
+    WriteFile(path, "xyz");
     TFileStream readOnly(path, FileOpenMode::Read);
     try {
         readOnly.WriteBuffer("q", 1);
@@ -112,7 +103,7 @@ TEST(FileStream, CreateWriteReadAndResize)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("data.bin"));
-    writeFile(path, QByteArray(100, 'o'));
+    WriteFile(path, QByteArray(100, 'o'));
     {
         TFileStream s(path, FileOpenMode::Create); // empties the old content
         EXPECT_EQ(s.Size(), 0);
@@ -125,7 +116,7 @@ TEST(FileStream, CreateWriteReadAndResize)
         EXPECT_EQ(s.Position(), 4);
         EXPECT_EQ(s.Size(), 4);
     }
-    EXPECT_EQ(readFile(path), QByteArray("0123"));
+    EXPECT_EQ(ReadFile(path), QByteArray("0123"));
 
     TFileStream r(path, FileOpenMode::Read);
     EXPECT_EQ(r.Seek(-1, SeekOrigin::End), 3);

@@ -2,24 +2,18 @@
 
 #include <QCheckBox>
 
+#include "support/Fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 using namespace velkaro;
+using velkaro::testing::S;
+using velkaro::testing::U;
 
 namespace {
-
-QString U(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-std::string S(const QString& text)
-{
-    return text.toStdString();
-}
 
 QString Codes(std::initializer_list<char16_t> codes)
 {

@@ -12,22 +12,14 @@
 #include <string>
 
 using namespace velkaro;
+using velkaro::testing::S;
+using velkaro::testing::U;
 using platform::MessageButtons;
 using platform::MessageIcon;
 
 namespace {
 
 using Names = velkaro::testing::FixedRegionalSettings::Names;
-
-QString U(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-std::string S(const QString& text)
-{
-    return text.toStdString();
-}
 
 QString IntegerError(const char* text)
 {

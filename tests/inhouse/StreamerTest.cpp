@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/Fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,6 +18,8 @@
 #include <functional>
 
 using namespace velkaro;
+using velkaro::testing::ReadFile;
+using velkaro::testing::WriteFile;
 
 namespace {
 
@@ -25,19 +29,6 @@ QByteArray pattern(qsizetype n)
     for (qsizetype i = 0; i < n; ++i)
         bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 Variant byteArray(qint32 low, const QByteArray& bytes)
@@ -99,7 +90,7 @@ TEST_F(StreamerTest, FilesRoundTripThroughByteArrays)
     const QByteArray cases[] = {QByteArray(), QByteArray(1, '\0'), QByteArray("Velkaro"), pattern(100003)};
     for (const QByteArray& bytes : cases) {
         SCOPED_TRACE(bytes.size());
-        writeFile(File("in.bin"), bytes);
+        WriteFile(File("in.bin"), bytes);
         const Variant v = streamer.FileToVariant(File("in.bin"));
         ASSERT_EQ(v.VType(), varArray | varByte);
         ASSERT_EQ(v.Array()->DimCount(), 1);
@@ -108,7 +99,7 @@ TEST_F(StreamerTest, FilesRoundTripThroughByteArrays)
         EXPECT_EQ(v.ByteArrayData(), bytes);
 
         streamer.VariantToFile(File("out.bin"), v);
-        EXPECT_EQ(readFile(File("out.bin")), bytes);
+        EXPECT_EQ(ReadFile(File("out.bin")), bytes);
     }
 }
 
@@ -129,9 +120,9 @@ TEST_F(StreamerTest, VariantToFileReplacesTheWholeOldContent)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        writeFile(File("Velkaro.exe"), pattern(5000));
+        WriteFile(File("Velkaro.exe"), pattern(5000));
         streamer.VariantToFile(File("Velkaro.exe"), c.value);
-        EXPECT_EQ(readFile(File("Velkaro.exe")), c.expected);
+        EXPECT_EQ(ReadFile(File("Velkaro.exe")), c.expected);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Velkaro.exe"}); // no leftovers
         if (c.value.IsByRef())
             delete static_cast<Variant*>(c.value.RefTarget());
@@ -152,9 +143,9 @@ TEST_F(StreamerTest, VariantToFileRefusesOtherValuesAndKeepsTheOldFile)
     const QByteArray old = pattern(3000);
     for (const Variant& v : cases) {
         SCOPED_TRACE(Variant::TypeName(v.VType()).toStdString());
-        writeFile(File("Velkaro.exe"), old);
+        WriteFile(File("Velkaro.exe"), old);
         EXPECT_THROW(streamer.VariantToFile(File("Velkaro.exe"), v), EVariantError);
-        EXPECT_EQ(readFile(File("Velkaro.exe")), old);
+        EXPECT_EQ(ReadFile(File("Velkaro.exe")), old);
         EXPECT_THROW(streamer.VariantToFile(File("new.exe"), v), EVariantError);
         EXPECT_FALSE(QFile::exists(File("new.exe")));
     }
@@ -167,7 +158,7 @@ TEST_F(StreamerTest, VariantToFileInAFolderThatRefusesNewFilesKeepsTheOldFile)
     ASSERT_TRUE(QDir(dir.path()).mkdir("app"));
     const QString target = File("app/Velkaro.exe");
     const QByteArray old = pattern(3000);
-    writeFile(target, old);
+    WriteFile(target, old);
     QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOther | QFile::WriteGroup);
 
     QString message;
@@ -183,13 +174,13 @@ TEST_F(StreamerTest, VariantToFileInAFolderThatRefusesNewFilesKeepsTheOldFile)
     }
     EXPECT_EQ(className, "EFCreateError");
     EXPECT_EQ(message, QStringLiteral("Cannot create file \"%1\". Permission denied").arg(target));
-    EXPECT_EQ(readFile(target), old);
+    EXPECT_EQ(ReadFile(target), old);
 }
 
 TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
 {
     const QByteArray old = pattern(3000);
-    writeFile(File("Velkaro.exe"), old);
+    WriteFile(File("Velkaro.exe"), old);
 
     // Files of this process may not grow beyond 4096 bytes for a moment, as
     // on a full disk.
@@ -209,7 +200,7 @@ TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(className, "EWriteError");
-    EXPECT_EQ(readFile(File("Velkaro.exe")), old);
+    EXPECT_EQ(ReadFile(File("Velkaro.exe")), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Velkaro.exe"});
 }
 
@@ -331,7 +322,7 @@ TEST_F(StreamerTest, StreamToFileWritesFromThePositionInBlocksOf8192)
         {100, 100, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.size << " from " << c.position);
+        SCOPED_TRACE(::testing::Message() << c.size << " from " << c.position);
         const QByteArray bytes = pattern(c.size);
         TMemoryStream s(bytes);
         s.SetPosition(c.position);
@@ -360,7 +351,7 @@ TEST_F(StreamerTest, StreamToFileOnARealHandle)
     ASSERT_EQ(::write(fd, "head", 4), 4); // the handle's own position is respected
     streamer.StreamToFile(s, fd);
     ::close(fd);
-    EXPECT_EQ(readFile(File("out.bin")), QByteArray("head") + bytes.mid(1000));
+    EXPECT_EQ(ReadFile(File("out.bin")), QByteArray("head") + bytes.mid(1000));
 
     // A handle that takes nothing is an error, not silent loss.
     TMemoryStream again(bytes);

@@ -2,23 +2,17 @@
 
 #include <QCheckBox>
 
+#include "support/Fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace velkaro;
+using velkaro::testing::S;
+using velkaro::testing::U;
 
 namespace {
-
-QString U(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-std::string S(const QString& text)
-{
-    return text.toStdString();
-}
 
 using TextOp = QString (TObjString::*)(const QString&) const;
 

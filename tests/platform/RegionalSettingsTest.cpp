@@ -10,18 +10,10 @@
 #include <string>
 
 using namespace velkaro;
+using velkaro::testing::S;
+using velkaro::testing::U;
 
 namespace {
-
-QString U(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-std::string S(const QString& text)
-{
-    return text.toStdString();
-}
 
 // The real settings follow the program's locale; each test chooses it
 // explicitly and puts the previous one back, so the machine's locale plays

@@ -1,6 +1,7 @@
 #include "support/Fixtures.h"
 
 #include "core/Exceptions.h"
+#include "data/ClientDataSet.h"
 
 #include <QFile>
 #include <QLocale>
@@ -20,9 +21,7 @@ TempExeFolder::~TempExeFolder()
 
 void TempExeFolder::Write(const QString& name, const QByteArray& bytes) const
 {
-    QFile f(File(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        throw Exception(QStringLiteral("test fixture: cannot write ") + f.fileName());
+    WriteFile(File(name), bytes);
 }
 
 QByteArray TempExeFolder::Read(const QString& name) const
@@ -31,6 +30,35 @@ QByteArray TempExeFolder::Read(const QString& name) const
     if (!f.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("test fixture: cannot read ") + f.fileName());
     return f.readAll();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        throw Exception(QStringLiteral("test fixture: cannot write ") + path);
+}
+
+void WriteConfigFile(const QString& path, const QList<QStringList>& rows)
+{
+    TClientDataSet table;
+    table.FieldDefs() = {TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
+                         TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
+                         TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255}};
+    table.CreateDataSet();
+    for (const QStringList& r : rows) {
+        table.Append();
+        for (int i = 0; i < 3; ++i)
+            table.Fields(i)->SetAsString(r[i]);
+        table.Post();
+    }
+    table.SaveToFile(path);
 }
 
 bool TempExeFolder::Exists(const QString& name) const

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QList>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <ostream>
@@ -60,6 +62,25 @@ public:
 private:
     QDateTime now_;
 };
+
+// Texts from UTF-8 literals, and back for failure messages.
+inline QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+inline std::string S(const QString& text)
+{
+    return text.toStdString();
+}
+
+// Whole files, outside any code under test. ReadFile gives "<unreadable>"
+// for a file that cannot be read; WriteFile raises.
+QByteArray ReadFile(const QString& path);
+void WriteFile(const QString& path, const QByteArray& bytes);
+
+// A configuration table file with the editor's row layout and these rows
+// (Section, Key, Value each).
+void WriteConfigFile(const QString& path, const QList<QStringList>& rows);
 
 // Byte vectors written the way the documented formats show them.
 QByteArray Hex(const char* spacedHex);

@@ -112,18 +112,7 @@ public:
     // A configuration file as the editor writes it, with these rows.
     void writeConfig(const QList<QStringList>& rows)
     {
-        TClientDataSet table;
-        table.FieldDefs() = {TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
-                             TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
-                             TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255}};
-        table.CreateDataSet();
-        for (const QStringList& r : rows) {
-            table.Append();
-            for (int i = 0; i < 3; ++i)
-                table.Fields(i)->SetAsString(r[i]);
-            table.Post();
-        }
-        table.SaveToFile(folder.File(QStringLiteral("Config.cds")));
+        WriteConfigFile(folder.File(QStringLiteral("Config.cds")), rows);
     }
 
     QString recordedVersion()
