@@ -1,6 +1,7 @@
 #include "core/Component.h"
 #include "core/Exceptions.h"
 
+#include <QVariant>
 #include <gtest/gtest.h>
 
 using namespace velkaro;
