@@ -127,7 +127,8 @@ public:
     static Variant FromBytes(QByteArray data) { return Variant(SafeArray::Bytes(std::move(data))); }
     // A value held by reference: Type is the referenced type without the
     // by-reference bit; Target points at storage of that type (Variant for
-    // varVariant, QString for varOleStr, the scalar's C type otherwise).
+    // varVariant and for arrays, QString for varOleStr, DispatchRef for
+    // varDispatch, the scalar's C type otherwise).
     static Variant ByRef(VarType type, void* target);
 
     VarType VType() const { return type_; }

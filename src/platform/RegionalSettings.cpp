@@ -18,20 +18,8 @@ class LocaleRegionalSettings : public RegionalSettings {
 public:
     // Always day/month/year with "/", whatever the locale's own short-date
     // order: every text the system reads is written that way, and reading
-    // it in another order would swap day and month silently. Day and month
-    // take one or two digits, the year one to four, taken as written (no
-    // century window); nothing else may surround them.
-    QDate ReadSlashedDate(const QString& text) const override
-    {
-        static const QRegularExpression shape(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{1,4})$"));
-        const QRegularExpressionMatch m = shape.match(text);
-        QDate date;
-        if (m.hasMatch())
-            date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-        if (!date.isValid())
-            throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(text));
-        return date;
-    }
+    // it in another order would swap day and month silently.
+    QDate ReadSlashedDate(const QString& text) const override { return ReadDayMonthYear(text); }
 
     QString LongMonthName(int month) const override
     {
@@ -69,6 +57,18 @@ const Clock*& installedClock()
 }
 
 } // namespace
+
+QDate ReadDayMonthYear(const QString& text)
+{
+    static const QRegularExpression shape(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{1,4})$"));
+    const QRegularExpressionMatch m = shape.match(text);
+    QDate date;
+    if (m.hasMatch())
+        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
+    if (!date.isValid())
+        throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(text));
+    return date;
+}
 
 const RegionalSettings& Regional()
 {

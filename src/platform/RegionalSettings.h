@@ -34,6 +34,12 @@ public:
     QDate Today() const { return Now().date(); }
 };
 
+// The strict slashed-date reading both the real settings and test settings
+// use: day/month/year with "/", day and month one or two digits, the year one
+// to four, taken as written; anything else, or a date that does not exist,
+// raises EConvertError "''%s'' is not a valid date".
+QDate ReadDayMonthYear(const QString& text);
+
 // The settings and clock in force: the user's own unless some were installed.
 const RegionalSettings& Regional();
 void SetRegionalSettings(const RegionalSettings* settings); // not owned; null restores

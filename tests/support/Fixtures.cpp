@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QLocale>
-#include <QRegularExpression>
 
 namespace velkaro::testing {
 
@@ -68,14 +67,7 @@ bool TempExeFolder::Exists(const QString& name) const
 
 QDate FixedRegionalSettings::ReadSlashedDate(const QString& text) const
 {
-    static const QRegularExpression shape(QStringLiteral("^([0-9]{1,2})/([0-9]{1,2})/([0-9]{1,4})$"));
-    const QRegularExpressionMatch m = shape.match(text);
-    QDate date;
-    if (m.hasMatch())
-        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-    if (!date.isValid())
-        throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(text));
-    return date;
+    return platform::ReadDayMonthYear(text);
 }
 
 QString FixedRegionalSettings::LongMonthName(int month) const
