@@ -48,7 +48,7 @@ Run inChild(const std::function<bool()>& work)
     if (pid == 0)
         ::_exit(work() ? 0 : 1);
     int status = 0;
-    rusage usage{};
+    rusage usage {};
     ::wait4(pid, &status, 0, &usage);
     const auto end = std::chrono::steady_clock::now();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -123,7 +123,7 @@ int main()
     const Run idle = inChild([] { return true; });
 
     constexpr int rounds = 5;
-    Run plain{std::numeric_limits<double>::max(), 0};
+    Run plain {std::numeric_limits<double>::max(), 0};
     Run plainSynced = plain;
     Run ours = plain;
     bool identical = true;
@@ -143,18 +143,18 @@ int main()
     const double mib = 1024.0 * 1024.0;
     const double fileKiB = double(FileSize) / 1024.0;
     std::printf("file: %lld bytes (%.0f MiB), best of %d alternating runs, each in its own process\n",
-                static_cast<long long>(FileSize), double(FileSize) / mib, rounds);
+        static_cast<long long>(FileSize), double(FileSize) / mib, rounds);
     std::printf("idle child peak memory:                     %8.1f MiB\n", double(idle.peakKiB) / 1024.0);
-    std::printf("plain QFile readAll + write:       %7.3f s  peak %8.1f MiB\n", plain.seconds,
-                double(plain.peakKiB) / 1024.0);
+    std::printf(
+        "plain QFile readAll + write:       %7.3f s  peak %8.1f MiB\n", plain.seconds, double(plain.peakKiB) / 1024.0);
     std::printf("plain QFile readAll + write+fsync: %7.3f s  peak %8.1f MiB\n", plainSynced.seconds,
-                double(plainSynced.peakKiB) / 1024.0);
-    std::printf("FileToVariant + VariantToFile:     %7.3f s  peak %8.1f MiB\n", ours.seconds,
-                double(ours.peakKiB) / 1024.0);
+        double(plainSynced.peakKiB) / 1024.0);
+    std::printf(
+        "FileToVariant + VariantToFile:     %7.3f s  peak %8.1f MiB\n", ours.seconds, double(ours.peakKiB) / 1024.0);
     std::printf("time ratio ours / plain:            %.3f\n", ours.seconds / plain.seconds);
     std::printf("time ratio ours / plain with fsync: %.3f\n", ours.seconds / plainSynced.seconds);
     std::printf("peak memory ours / file size:       %.3f (plain: %.3f)\n", double(ours.peakKiB) / fileKiB,
-                double(plain.peakKiB) / fileKiB);
+        double(plain.peakKiB) / fileKiB);
     std::printf("copy identical to source:           %s\n", identical ? "yes" : "NO");
     return identical ? 0 : 1;
 }

@@ -50,14 +50,23 @@ double Ms(Clock::time_point from)
 
 long PeakKiB()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-QString SectionOf(int i) { return QStringLiteral("Section%1").arg(i / 100, 4, 10, QLatin1Char('0')); }
-QString KeyOf(int i) { return QStringLiteral("Key%1").arg(i, 6, 10, QLatin1Char('0')); }
-QString ValueOf(int i) { return QStringLiteral("value %1 of the settings").arg(i * 7919 % 100003); }
+QString SectionOf(int i)
+{
+    return QStringLiteral("Section%1").arg(i / 100, 4, 10, QLatin1Char('0'));
+}
+QString KeyOf(int i)
+{
+    return QStringLiteral("Key%1").arg(i, 6, 10, QLatin1Char('0'));
+}
+QString ValueOf(int i)
+{
+    return QStringLiteral("value %1 of the settings").arg(i * 7919 % 100003);
+}
 
 // Runs Work in a child process and returns what it reports.
 Result InChild(const std::function<Result()>& work)
@@ -75,7 +84,7 @@ Result InChild(const std::function<Result()>& work)
         _exit(0);
     }
     close(fds[1]);
-    Result r{};
+    Result r {};
     if (read(fds[0], &r, sizeof r) != sizeof r)
         r.ok = 0;
     close(fds[0]);
@@ -114,8 +123,7 @@ Result Prepare(int rows, const QString& dir)
 {
     TClientDataSet t;
     t.FieldDefs() = {{QStringLiteral("Section"), TFieldType::ftString, 20},
-                     {QStringLiteral("Key"), TFieldType::ftString, 20},
-                     {QStringLiteral("Value"), TFieldType::ftString, 255}};
+        {QStringLiteral("Key"), TFieldType::ftString, 20}, {QStringLiteral("Value"), TFieldType::ftString, 255}};
     t.CreateDataSet();
     for (int i : LookupOrder(rows)) {
         t.Append();
@@ -192,12 +200,12 @@ Result Sqlite(int rows, const QString& dir)
 
     sqlite3* db = nullptr;
     auto start = Clock::now();
-    Check(sqlite3_open_v2((dir + QStringLiteral("/config.db")).toUtf8().constData(), &db, SQLITE_OPEN_READWRITE,
-                          nullptr),
-          db, "open");
+    Check(
+        sqlite3_open_v2((dir + QStringLiteral("/config.db")).toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr),
+        db, "open");
     sqlite3_stmt* find = nullptr;
     Check(sqlite3_prepare_v2(db, "SELECT Value FROM config WHERE Section = ? AND Key = ?", -1, &find, nullptr), db,
-          "prepare");
+        "prepare");
     r.loadMs = Ms(start);
 
     start = Clock::now();
@@ -261,7 +269,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "preparing the files failed\n");
         return 1;
     }
-    const Result base = InChild([] { return Result{0, 0, 0, 0, 0, 0, 1}; });
+    const Result base = InChild([] { return Result {0, 0, 0, 0, 0, 0, 1}; });
     const Result ours = InChild([&] { return Ours(rows, dir, QStringLiteral("Config.cds")); });
     const Result theirs = InChild([&] { return Sqlite(rows, dir); });
     const Result unsorted = InChild([&] { return Ours(rows, dir, QStringLiteral("unsorted.cds")); });
@@ -273,8 +281,8 @@ int main(int argc, char** argv)
 
     std::printf("configuration table, %d rows (Section, Key, Value); %d lookups in random order\n", rows, rows);
     std::printf("file sizes: table %lld bytes, SQLite %lld bytes\n",
-                (long long)QFile(dir + QStringLiteral("/Config.cds")).size(),
-                (long long)QFile(dir + QStringLiteral("/config.db")).size());
+        (long long)QFile(dir + QStringLiteral("/Config.cds")).size(),
+        (long long)QFile(dir + QStringLiteral("/config.db")).size());
     std::printf("%-28s %12s %12s %10s\n", "", "table", "SQLite", "ratio");
     Line("load / open (ms)", ours.loadMs, theirs.loadMs, "ms");
     Line("lookups (ms)", ours.lookupMs, theirs.lookupMs, "ms");
@@ -282,9 +290,9 @@ int main(int argc, char** argv)
     Line("save to a new file (ms)", ours.saveMs, theirs.saveMs, "ms");
     Line("peak RSS (MiB)", ours.peakKiB / 1024.0, theirs.peakKiB / 1024.0, "MiB");
     Line("peak RSS above baseline", (ours.peakKiB - base.peakKiB) / 1024.0, (theirs.peakKiB - base.peakKiB) / 1024.0,
-         "MiB");
+        "MiB");
     std::printf("baseline process: %.1f MiB\n", base.peakKiB / 1024.0);
-    std::printf("table from a file in random order: load %.1f ms (sorted on load), lookups %.1f ms\n",
-                unsorted.loadMs, unsorted.lookupMs);
+    std::printf("table from a file in random order: load %.1f ms (sorted on load), lookups %.1f ms\n", unsorted.loadMs,
+        unsorted.lookupMs);
     return 0;
 }

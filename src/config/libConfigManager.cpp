@@ -26,8 +26,8 @@ bool TObjConfigManager::LoadConfiguration(TClientDataSet* table)
         table->LoadFromFile(vFileName);
         return true;
     }
-    platform::Messages().Show(platform::ApplicationTitle(), MissingFileText(), platform::MessageIcon::Stop,
-                              platform::MessageButtons::Ok);
+    platform::Messages().Show(
+        platform::ApplicationTitle(), MissingFileText(), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
     return false;
 }
 
@@ -42,8 +42,8 @@ QString TObjConfigManager::GetConfigValue(TClientDataSet* table, const QString& 
     return vResult;
 }
 
-void TObjConfigManager::SetConfigValue(TClientDataSet* table, const QString& Section, const QString& Key,
-                                       const QString& Value)
+void TObjConfigManager::SetConfigValue(
+    TClientDataSet* table, const QString& Section, const QString& Key, const QString& Value)
 {
     if (!LoadConfiguration(table))
         return;

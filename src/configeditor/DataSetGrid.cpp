@@ -16,7 +16,11 @@ namespace {
 
 class MaxLengthDelegate : public QStyledItemDelegate {
 public:
-    explicit MaxLengthDelegate(DataSetGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+    explicit MaxLengthDelegate(DataSetGrid* grid)
+        : QStyledItemDelegate(grid)
+        , grid_(grid)
+    {
+    }
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
@@ -38,7 +42,9 @@ private:
 // ---- model -----------------------------------------------------------------
 
 DataSetGridModel::DataSetGridModel(TDataSet* dataSet, std::vector<GridColumn> columns, QObject* parent)
-    : QAbstractTableModel(parent), dataSet_(dataSet), columns_(std::move(columns))
+    : QAbstractTableModel(parent)
+    , dataSet_(dataSet)
+    , columns_(std::move(columns))
 {
     Reload();
 }
@@ -111,7 +117,7 @@ bool DataSetGridModel::setData(const QModelIndex& index, const QVariant& value, 
     if (!pending_ || pending_->row != row) {
         if (pending_)
             Post();
-        pending_ = Pending{row, false, false, rows_[size_t(row)]};
+        pending_ = Pending {row, false, false, rows_[size_t(row)]};
     }
     if (pending_->values.value(index.column()) != text || pending_->inserted) {
         pending_->values[index.column()] = text;
@@ -160,7 +166,7 @@ void DataSetGridModel::InsertRow(int row)
     row = std::clamp(row, 0, int(rows_.size()));
     beginInsertRows({}, row, row);
     rows_.insert(rows_.begin() + row, QStringList(QList<QString>(qsizetype(columns_.size()))));
-    pending_ = Pending{row, true, false, rows_[size_t(row)]};
+    pending_ = Pending {row, true, false, rows_[size_t(row)]};
     endInsertRows();
     SetCurrentRow(row);
 }
@@ -248,11 +254,12 @@ void DataSetGridModel::DeleteRow(int row)
 
 // ---- view ------------------------------------------------------------------
 
-DataSetGrid::DataSetGrid(QWidget* parent) : QTableView(parent)
+DataSetGrid::DataSetGrid(QWidget* parent)
+    : QTableView(parent)
 {
     setItemDelegate(new MaxLengthDelegate(this));
     setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked
-                    | QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+        | QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setTabKeyNavigation(true);
@@ -298,9 +305,8 @@ void DataSetGrid::keyPressEvent(QKeyEvent* event)
         if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
             if (model_->rowCount() == 0)
                 return;
-            const auto answer = platform::Messages().Show(platform::ApplicationTitle(), QStringLiteral("Delete record?"),
-                                                          platform::MessageIcon::Question,
-                                                          platform::MessageButtons::OkCancel);
+            const auto answer = platform::Messages().Show(platform::ApplicationTitle(),
+                QStringLiteral("Delete record?"), platform::MessageIcon::Question, platform::MessageButtons::OkCancel);
             if (answer == platform::MessageResult::Ok) {
                 model_->DeleteRow(row);
                 if (model_->rowCount() > 0)

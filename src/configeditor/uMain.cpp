@@ -21,9 +21,9 @@ namespace {
 QList<TFieldDef> declaredFields()
 {
     return {
-        TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
-        TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
-        TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255},
+        TFieldDef {QStringLiteral("Section"), TFieldType::ftString, 20},
+        TFieldDef {QStringLiteral("Key"), TFieldType::ftString, 20},
+        TFieldDef {QStringLiteral("Value"), TFieldType::ftString, 255},
     };
 }
 
@@ -37,9 +37,9 @@ QFont tahoma11()
 } // namespace
 
 TfrmMain::TfrmMain()
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
-                           | Qt::MSWindowsFixedSizeDialogHint)
+    : QWidget(nullptr,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Settings Maker"));
@@ -78,10 +78,9 @@ void TfrmMain::FormCreate()
     }
 
     dsConfig = new DataSetGridModel(cdsConfig,
-                                    {{QStringLiteral("Section"), 199, true},
-                                     {QStringLiteral("Key"), 199, true},
-                                     {QStringLiteral("Value"), 400, false}},
-                                    this);
+        {{QStringLiteral("Section"), 199, true}, {QStringLiteral("Key"), 199, true},
+            {QStringLiteral("Value"), 400, false}},
+        this);
     dsConfig->setObjectName(QStringLiteral("dsConfig"));
     DBGrid1->SetGridModel(dsConfig);
 }
@@ -95,18 +94,18 @@ bool TfrmMain::keepUnreadableFile()
         aside = vFileName + QStringLiteral(".unreadable-%1").arg(n);
     if (!QFile::rename(vFileName, aside)) {
         platform::Messages().Show(platform::ApplicationTitle(),
-                                  QStringLiteral("The configuration file \"%1\" could not be read, and it could not be "
-                                                 "kept aside as \"%2\"; it was left as it is and nothing was saved.")
-                                      .arg(vFileName, aside),
-                                  platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+            QStringLiteral("The configuration file \"%1\" could not be read, and it could not be "
+                           "kept aside as \"%2\"; it was left as it is and nothing was saved.")
+                .arg(vFileName, aside),
+            platform::MessageIcon::Stop, platform::MessageButtons::Ok);
         return false;
     }
     loadFailed_ = false;
     platform::Messages().Show(platform::ApplicationTitle(),
-                              QStringLiteral("The configuration file could not be read when the window opened. It was "
-                                             "kept unchanged as \"%1\", and the rows shown were saved as \"%2\".")
-                                  .arg(QFileInfo(aside).fileName(), QFileInfo(vFileName).fileName()),
-                              platform::MessageIcon::Information, platform::MessageButtons::Ok);
+        QStringLiteral("The configuration file could not be read when the window opened. It was "
+                       "kept unchanged as \"%1\", and the rows shown were saved as \"%2\".")
+            .arg(QFileInfo(aside).fileName(), QFileInfo(vFileName).fileName()),
+        platform::MessageIcon::Information, platform::MessageButtons::Ok);
     return true;
 }
 

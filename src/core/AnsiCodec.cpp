@@ -12,7 +12,7 @@ constexpr char16_t Unassigned = 0xFFFD;
 // Bytes 0x80..0xFF of each code page; 0 marks a byte the code page leaves
 // unassigned.
 constexpr std::array<char16_t, 128> Cp874High = [] {
-    std::array<char16_t, 128> t{};
+    std::array<char16_t, 128> t {};
     t[0x80 - 0x80] = 0x20AC;
     t[0x85 - 0x80] = 0x2026;
     const char16_t quotes[] = {0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014};
@@ -27,11 +27,10 @@ constexpr std::array<char16_t, 128> Cp874High = [] {
 }();
 
 constexpr std::array<char16_t, 128> Cp1252High = [] {
-    std::array<char16_t, 128> t{};
-    const char16_t c1[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                             0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::array<char16_t, 128> t {};
+    const char16_t c1[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
+        0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     for (int i = 0; i < 32; ++i)
         t[i] = c1[i];
     for (int b = 0xA0; b <= 0xFF; ++b)
@@ -48,7 +47,7 @@ struct CodePage {
 const CodePage& Table(int codePage)
 {
     static const auto build = [](const std::array<char16_t, 128>* high) {
-        CodePage cp{high, std::make_unique<unsigned char[]>(0x10000), std::make_unique<std::array<quint32, 256>>()};
+        CodePage cp {high, std::make_unique<unsigned char[]>(0x10000), std::make_unique<std::array<quint32, 256>>()};
         for (int b = 0; b < 256; ++b) {
             const char16_t u = b < 0x80 ? char16_t(b) : (*high)[b - 0x80];
             if (b >= 0x80 && u != 0)

@@ -4,7 +4,10 @@
 
 namespace velkaro {
 
-TComponent::TComponent(QObject* owner) : QObject(owner) {}
+TComponent::TComponent(QObject* owner)
+    : QObject(owner)
+{
+}
 
 void TComponent::SetName(const QString& name)
 {

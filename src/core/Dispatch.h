@@ -62,8 +62,9 @@ public:
     // One identifier per name, in order. Unknown names give DISP_E_UNKNOWNNAME.
     virtual HRESULT GetIDsOfNames(const QStringList& names, quint32 lcid, std::vector<qint32>& dispIds) = 0;
     // Result is null when the caller wants no result.
-    virtual HRESULT Invoke(qint32 dispId, quint32 lcid, quint16 flags, DispParams& params, Variant* result,
-                           ExcepInfo* excepInfo) = 0;
+    virtual HRESULT Invoke(
+        qint32 dispId, quint32 lcid, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excepInfo)
+        = 0;
 };
 
 // The system's text for a result code, or "OLE error %.8x" when it has none.

@@ -14,8 +14,8 @@ QString ErrorMessage(const std::exception& error)
 
 void ShowErrorBox(const std::exception& error)
 {
-    platform::Messages().Show(platform::ApplicationTitle(), ErrorMessage(error), platform::MessageIcon::Stop,
-                              platform::MessageButtons::Ok);
+    platform::Messages().Show(
+        platform::ApplicationTitle(), ErrorMessage(error), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
 }
 
 } // namespace velkaro

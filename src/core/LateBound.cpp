@@ -81,14 +81,14 @@ Variant convertArgument(quint8 typeByte, void* p, std::vector<WriteBack>& writeB
                                           : QString::fromUtf8(*static_cast<const QByteArray*>(p));
         if (!byRef)
             return Variant(text);
-        WriteBack& w = writeBacks.emplace_back(WriteBack{code, p, std::make_unique<QString>(std::move(text)), {}});
+        WriteBack& w = writeBacks.emplace_back(WriteBack {code, p, std::make_unique<QString>(std::move(text)), {}});
         return Variant::ByRef(varOleStr, w.text.get());
     }
 
     if (byRef) {
         if (code == varBoolean) {
             const qint16 value = *static_cast<const bool*>(p) ? VariantTrue : VariantFalse;
-            WriteBack& w = writeBacks.emplace_back(WriteBack{code, p, {}, std::make_unique<qint16>(value)});
+            WriteBack& w = writeBacks.emplace_back(WriteBack {code, p, {}, std::make_unique<qint16>(value)});
             return Variant::ByRef(varBoolean, w.boolean.get());
         }
         // Unknown interfaces are dispatch references in this system. A
@@ -100,18 +100,36 @@ Variant convertArgument(quint8 typeByte, void* p, std::vector<WriteBack>& writeB
     }
 
     switch (code) {
-    case varEmpty: return Variant();
-    case varNull: return Variant::Null();
-    case varBoolean: return Variant(*static_cast<const bool*>(p));
-    case varError: return Variant::FromError(DISP_E_PARAMNOTFOUND);
-    case varVariant: return *static_cast<const Variant*>(p);
+    case varEmpty:
+        return Variant();
+    case varNull:
+        return Variant::Null();
+    case varBoolean:
+        return Variant(*static_cast<const bool*>(p));
+    case varError:
+        return Variant::FromError(DISP_E_PARAMNOTFOUND);
+    case varVariant:
+        return *static_cast<const Variant*>(p);
     // Unknown interfaces are dispatch references in this system.
-    case varUnknown: return Variant(*static_cast<const DispatchRef*>(p));
-    case varSmallint: case varInteger: case varSingle: case varDouble: case varCurrency: case varDate:
-    case varOleStr: case varDispatch: case varShortInt: case varByte: case varWord: case varLongWord:
-    case varInt64: case varUInt64:
+    case varUnknown:
+        return Variant(*static_cast<const DispatchRef*>(p));
+    case varSmallint:
+    case varInteger:
+    case varSingle:
+    case varDouble:
+    case varCurrency:
+    case varDate:
+    case varOleStr:
+    case varDispatch:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64:
         return Variant::ByRef(code, p).Deref();
-    default: notSupported();
+    default:
+        notSupported();
     }
 }
 
@@ -134,8 +152,8 @@ QString trimDescription(QString text)
 
 } // namespace
 
-QByteArray MakeCallDesc(quint8 callKind, const QByteArray& argTypes, const QByteArray& member,
-                        const QList<QByteArray>& namedArgs)
+QByteArray MakeCallDesc(
+    quint8 callKind, const QByteArray& argTypes, const QByteArray& member, const QList<QByteArray>& namedArgs)
 {
     if (argTypes.size() > 255 || namedArgs.size() > 255)
         throw EVariantError(QStringLiteral("A call description holds at most 255 arguments"));
@@ -153,14 +171,14 @@ QByteArray MakeCallDesc(quint8 callKind, const QByteArray& argTypes, const QByte
     return d;
 }
 
-Variant DispatchInvoke(const Variant& target, const QByteArray& callDesc, std::initializer_list<CallArg> args,
-                       bool wantResult)
+Variant DispatchInvoke(
+    const Variant& target, const QByteArray& callDesc, std::initializer_list<CallArg> args, bool wantResult)
 {
     return DispatchInvoke(target, callDesc, std::span<const CallArg>(args.begin(), args.size()), wantResult);
 }
 
-Variant DispatchInvoke(const Variant& target, const QByteArray& callDesc, std::span<const CallArg> args,
-                       bool wantResult)
+Variant DispatchInvoke(
+    const Variant& target, const QByteArray& callDesc, std::span<const CallArg> args, bool wantResult)
 {
     // 1. The object behind the target.
     const Variant object = target.Deref();
@@ -202,7 +220,7 @@ Variant DispatchInvoke(const Variant& target, const QByteArray& callDesc, std::s
         kind = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
     if (kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF) {
         kind = !params.args.empty() && isObjectReference(params.args.front()) ? DISPATCH_PROPERTYPUTREF
-                                                                               : DISPATCH_PROPERTYPUT;
+                                                                              : DISPATCH_PROPERTYPUT;
         params.namedArgs.push_back(DISPID_PROPERTYPUT);
     }
     params.namedArgs.insert(params.namedArgs.end(), dispIds.begin() + 1, dispIds.end());

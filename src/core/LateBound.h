@@ -19,7 +19,7 @@ namespace velkaro {
 enum : quint8 {
     atByRef = 0x80,
     atTypeMask = 0x7F,
-    varStrArg = 0x48,  // 8-bit text (QByteArray, UTF-8)
+    varStrArg = 0x48, // 8-bit text (QByteArray, UTF-8)
     varUStrArg = 0x4A, // native wide text (QString)
 };
 
@@ -28,8 +28,8 @@ enum : quint8 {
 // name and the named arguments' names, each UTF-8 and ended by a zero byte.
 // The named arguments are the first ones of ArgTypes. Raises EVariantError
 // when a count does not fit its byte (more than 255).
-QByteArray MakeCallDesc(quint8 callKind, const QByteArray& argTypes, const QByteArray& member,
-                        const QList<QByteArray>& namedArgs = {});
+QByteArray MakeCallDesc(
+    quint8 callKind, const QByteArray& argTypes, const QByteArray& member, const QList<QByteArray>& namedArgs = {});
 
 // One argument as the caller holds it: Data points at the caller's storage
 // of the type the type byte names:
@@ -48,12 +48,16 @@ struct CallArg {
 
     CallArg() = default;
     template <class T>
-        requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>)
-    CallArg(T& value) : data(&value) {}
+    requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>) CallArg(T& value)
+        : data(&value)
+    {
+    }
     // For by-value arguments only: the storage is never written through.
     template <class T>
-        requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>)
-    CallArg(const T& value) : data(const_cast<T*>(&value)) {}
+    requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>) CallArg(const T& value)
+        : data(const_cast<T*>(&value))
+    {
+    }
 };
 
 // Runs the call described by CallDesc on Target and returns its result (an
@@ -67,9 +71,9 @@ struct CallArg {
 // than 64 arguments, or a member the object does not know; EOleException
 // (with the object's error code or the failing result code) when the lookup
 // or the invoke fails. On failure no argument is written back.
-Variant DispatchInvoke(const Variant& target, const QByteArray& callDesc, std::span<const CallArg> args,
-                       bool wantResult = true);
-Variant DispatchInvoke(const Variant& target, const QByteArray& callDesc, std::initializer_list<CallArg> args,
-                       bool wantResult = true);
+Variant DispatchInvoke(
+    const Variant& target, const QByteArray& callDesc, std::span<const CallArg> args, bool wantResult = true);
+Variant DispatchInvoke(
+    const Variant& target, const QByteArray& callDesc, std::initializer_list<CallArg> args, bool wantResult = true);
 
 } // namespace velkaro

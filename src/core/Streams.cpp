@@ -52,7 +52,8 @@ qint64 TStream::CopyFrom(TStream& source, qint64 count)
 
 // ---- TMemoryStream ---------------------------------------------------------
 
-TMemoryStream::TMemoryStream(QByteArray bytes) : data_(std::move(bytes))
+TMemoryStream::TMemoryStream(QByteArray bytes)
+    : data_(std::move(bytes))
 {
     if (data_.size() > MaxSize)
         throw EStreamError(QStringLiteral("Out of memory while expanding memory stream"));
@@ -89,9 +90,15 @@ qint64 TMemoryStream::Write(const void* buffer, qint64 count)
 qint64 TMemoryStream::Seek(qint64 offset, SeekOrigin origin)
 {
     switch (origin) {
-    case SeekOrigin::Beginning: position_ = offset; break;
-    case SeekOrigin::Current: position_ += offset; break;
-    case SeekOrigin::End: position_ = data_.size() + offset; break;
+    case SeekOrigin::Beginning:
+        position_ = offset;
+        break;
+    case SeekOrigin::Current:
+        position_ += offset;
+        break;
+    case SeekOrigin::End:
+        position_ = data_.size() + offset;
+        break;
     }
     return position_;
 }
@@ -130,14 +137,23 @@ QString FullFileName(const QString& fileName)
     return QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
 }
 
-TFileStream::TFileStream(const QString& fileName, FileOpenMode mode) : file_(fileName)
+TFileStream::TFileStream(const QString& fileName, FileOpenMode mode)
+    : file_(fileName)
 {
     QIODevice::OpenMode openMode = QIODevice::Unbuffered;
     switch (mode) {
-    case FileOpenMode::Read: openMode |= QIODevice::ReadOnly | QIODevice::ExistingOnly; break;
-    case FileOpenMode::Write: openMode |= QIODevice::WriteOnly | QIODevice::ExistingOnly; break;
-    case FileOpenMode::ReadWrite: openMode |= QIODevice::ReadWrite | QIODevice::ExistingOnly; break;
-    case FileOpenMode::Create: openMode |= QIODevice::ReadWrite | QIODevice::Truncate; break;
+    case FileOpenMode::Read:
+        openMode |= QIODevice::ReadOnly | QIODevice::ExistingOnly;
+        break;
+    case FileOpenMode::Write:
+        openMode |= QIODevice::WriteOnly | QIODevice::ExistingOnly;
+        break;
+    case FileOpenMode::ReadWrite:
+        openMode |= QIODevice::ReadWrite | QIODevice::ExistingOnly;
+        break;
+    case FileOpenMode::Create:
+        openMode |= QIODevice::ReadWrite | QIODevice::Truncate;
+        break;
     }
     if (file_.open(openMode))
         return;

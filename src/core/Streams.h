@@ -80,10 +80,10 @@ private:
 };
 
 enum class FileOpenMode {
-    Read,      // an existing file, read only
-    Write,     // an existing file, write only
+    Read, // an existing file, read only
+    Write, // an existing file, write only
     ReadWrite, // an existing file
-    Create,    // created, or emptied when it exists; read and write
+    Create, // created, or emptied when it exists; read and write
 };
 
 // A stream on a named file, unbuffered: every Read and Write is one request

@@ -47,16 +47,58 @@ float bitsSingle(qint64 b)
 qint64 loadScalar(VarType type, const void* p)
 {
     switch (type) {
-    case varSmallint: { qint16 v; std::memcpy(&v, p, 2); return v; }
-    case varBoolean: { qint16 v; std::memcpy(&v, p, 2); return v; }
-    case varInteger: case varError: { qint32 v; std::memcpy(&v, p, 4); return type == varError ? qint64(quint32(v)) : v; }
-    case varSingle: { quint32 v; std::memcpy(&v, p, 4); return v; }
-    case varDouble: case varDate: case varCurrency: case varInt64: case varUInt64: { qint64 v; std::memcpy(&v, p, 8); return v; }
-    case varShortInt: { qint8 v; std::memcpy(&v, p, 1); return v; }
-    case varByte: { quint8 v; std::memcpy(&v, p, 1); return v; }
-    case varWord: { quint16 v; std::memcpy(&v, p, 2); return v; }
-    case varLongWord: { quint32 v; std::memcpy(&v, p, 4); return v; }
-    default: return 0;
+    case varSmallint: {
+        qint16 v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    case varBoolean: {
+        qint16 v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    case varInteger:
+    case varError: {
+        qint32 v;
+        std::memcpy(&v, p, 4);
+        return type == varError ? qint64(quint32(v)) : v;
+    }
+    case varSingle: {
+        quint32 v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    case varDouble:
+    case varDate:
+    case varCurrency:
+    case varInt64:
+    case varUInt64: {
+        qint64 v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    case varShortInt: {
+        qint8 v;
+        std::memcpy(&v, p, 1);
+        return v;
+    }
+    case varByte: {
+        quint8 v;
+        std::memcpy(&v, p, 1);
+        return v;
+    }
+    case varWord: {
+        quint16 v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    case varLongWord: {
+        quint32 v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    default:
+        return 0;
     }
 }
 
@@ -72,18 +114,34 @@ void storeScalar(VarType type, qint64 bits, void* p)
 int RawElementSize(VarType elementType)
 {
     switch (elementType) {
-    case varShortInt: case varByte: return 1;
-    case varSmallint: case varBoolean: case varWord: return 2;
-    case varInteger: case varSingle: case varError: case varLongWord: return 4;
-    case varDouble: case varCurrency: case varDate: case varInt64: case varUInt64: return 8;
-    default: return 0;
+    case varShortInt:
+    case varByte:
+        return 1;
+    case varSmallint:
+    case varBoolean:
+    case varWord:
+        return 2;
+    case varInteger:
+    case varSingle:
+    case varError:
+    case varLongWord:
+        return 4;
+    case varDouble:
+    case varCurrency:
+    case varDate:
+    case varInt64:
+    case varUInt64:
+        return 8;
+    default:
+        return 0;
     }
 }
 
 // ---- SafeArray -------------------------------------------------------------
 
 SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> bounds)
-    : elementType_(elementType), bounds_(std::move(bounds))
+    : elementType_(elementType)
+    , bounds_(std::move(bounds))
 {
     if (bounds_.empty())
         throw EVariantError(QStringLiteral("An array needs at least one dimension"));
@@ -111,7 +169,7 @@ SafeArray SafeArray::Bytes(QByteArray data)
         throw EVariantError(QStringLiteral("Array too large"));
     SafeArray a;
     a.elementType_ = varByte;
-    a.bounds_ = {ArrayBound{0, qint32(data.size() - 1)}};
+    a.bounds_ = {ArrayBound {0, qint32(data.size() - 1)}};
     a.raw_ = std::move(data);
     return a;
 }
@@ -142,24 +200,44 @@ void SafeArray::SetElement(qint64 linear, const Variant& value)
     const Variant v = value.Deref();
     if (size == 0) {
         switch (elementType_) {
-        case varVariant: items_[linear] = v; break;
-        case varOleStr: items_[linear] = Variant(v.ToString()); break;
+        case varVariant:
+            items_[linear] = v;
+            break;
+        case varOleStr:
+            items_[linear] = Variant(v.ToString());
+            break;
         case varDispatch:
             if (v.BaseType() != varDispatch && !v.IsEmpty())
                 castError(v.VType(), varDispatch);
             items_[linear] = v;
             break;
-        default: throw EVariantError(QString::fromLatin1(msg::InvalidVariantOperation));
+        default:
+            throw EVariantError(QString::fromLatin1(msg::InvalidVariantOperation));
         }
         return;
     }
     qint64 bits;
     switch (elementType_) {
-    case varSingle: { float f = float(v.ToDouble()); quint32 u; std::memcpy(&u, &f, 4); bits = u; break; }
-    case varDouble: case varDate: bits = doubleBits(v.BaseType() == varDate ? bitsDouble(v.Bits()) : v.ToDouble()); break;
-    case varCurrency: bits = v.BaseType() == varCurrency ? v.Bits() : qint64(v.ToDouble() * 10000.0); break;
-    case varBoolean: bits = v.ToBool() ? VariantTrue : VariantFalse; break;
-    default: bits = v.ToInt64(); break;
+    case varSingle: {
+        float f = float(v.ToDouble());
+        quint32 u;
+        std::memcpy(&u, &f, 4);
+        bits = u;
+        break;
+    }
+    case varDouble:
+    case varDate:
+        bits = doubleBits(v.BaseType() == varDate ? bitsDouble(v.Bits()) : v.ToDouble());
+        break;
+    case varCurrency:
+        bits = v.BaseType() == varCurrency ? v.Bits() : qint64(v.ToDouble() * 10000.0);
+        break;
+    case varBoolean:
+        bits = v.ToBool() ? VariantTrue : VariantFalse;
+        break;
+    default:
+        bits = v.ToInt64();
+        break;
     }
     storeScalar(elementType_, bits, raw_.data() + linear * size);
 }
@@ -177,18 +255,43 @@ bool SafeArray::operator==(const SafeArray& other) const
 
 // ---- Variant ---------------------------------------------------------------
 
-Variant::Variant(bool value) : type_(varBoolean), bits_(value ? VariantTrue : VariantFalse) {}
-Variant::Variant(int value) : type_(varInteger), bits_(value) {}
-Variant::Variant(qint16 value) : type_(varSmallint), bits_(value) {}
-Variant::Variant(double value) : type_(varDouble), bits_(doubleBits(value)) {}
-Variant::Variant(const QString& value) : type_(varOleStr), text_(value) {}
-
-Variant::Variant(SafeArray array)
-    : type_(varArray | array.ElementType()), array_(std::make_shared<SafeArray>(std::move(array)))
+Variant::Variant(bool value)
+    : type_(varBoolean)
+    , bits_(value ? VariantTrue : VariantFalse)
+{
+}
+Variant::Variant(int value)
+    : type_(varInteger)
+    , bits_(value)
+{
+}
+Variant::Variant(qint16 value)
+    : type_(varSmallint)
+    , bits_(value)
+{
+}
+Variant::Variant(double value)
+    : type_(varDouble)
+    , bits_(doubleBits(value))
+{
+}
+Variant::Variant(const QString& value)
+    : type_(varOleStr)
+    , text_(value)
 {
 }
 
-Variant::Variant(DispatchRef dispatch) : type_(varDispatch), dispatch_(std::move(dispatch)) {}
+Variant::Variant(SafeArray array)
+    : type_(varArray | array.ElementType())
+    , array_(std::make_shared<SafeArray>(std::move(array)))
+{
+}
+
+Variant::Variant(DispatchRef dispatch)
+    : type_(varDispatch)
+    , dispatch_(std::move(dispatch))
+{
+}
 
 Variant Variant::Null()
 {
@@ -245,9 +348,12 @@ Variant Variant::Deref() const
         return v;
     }
     switch (base) {
-    case varOleStr: return Variant(*static_cast<const QString*>(ref_));
-    case varDispatch: return Variant(*static_cast<const DispatchRef*>(ref_));
-    default: return Typed(base, loadScalar(base, ref_));
+    case varOleStr:
+        return Variant(*static_cast<const QString*>(ref_));
+    case varDispatch:
+        return Variant(*static_cast<const DispatchRef*>(ref_));
+    default:
+        return Typed(base, loadScalar(base, ref_));
     }
 }
 
@@ -271,10 +377,9 @@ const QByteArray& Variant::ByteArrayData() const
 
 QString Variant::TypeName(VarType type)
 {
-    static const char* const names[] = {"Empty", "Null", "Smallint", "Integer", "Single", "Double",
-                                        "Currency", "Date", "OleStr", "Dispatch", "Error", "Boolean",
-                                        "Variant", "Unknown", "Decimal", "$000F", "ShortInt", "Byte",
-                                        "Word", "LongWord", "Int64", "UInt64"};
+    static const char* const names[] = {"Empty", "Null", "Smallint", "Integer", "Single", "Double", "Currency", "Date",
+        "OleStr", "Dispatch", "Error", "Boolean", "Variant", "Unknown", "Decimal", "$000F", "ShortInt", "Byte", "Word",
+        "LongWord", "Int64", "UInt64"};
     const VarType base = type & varTypeMask;
     QString name = base < std::size(names) ? QString::fromLatin1(names[base])
                                            : QStringLiteral("$%1").arg(base, 4, 16, QLatin1Char('0')).toUpper();
@@ -290,35 +395,48 @@ QString Variant::ToString() const
     if (IsByRef())
         return Deref().ToString();
     switch (type_) {
-    case varEmpty: return QString();
-    case varOleStr: return text_;
-    case varBoolean: return bits_ ? QStringLiteral("True") : QStringLiteral("False");
-    case varSingle: return QString::number(double(bitsSingle(bits_)), 'g', 7);
-    case varDouble: return QString::number(bitsDouble(bits_), 'g', 15);
+    case varEmpty:
+        return QString();
+    case varOleStr:
+        return text_;
+    case varBoolean:
+        return bits_ ? QStringLiteral("True") : QStringLiteral("False");
+    case varSingle:
+        return QString::number(double(bitsSingle(bits_)), 'g', 7);
+    case varDouble:
+        return QString::number(bitsDouble(bits_), 'g', 15);
     case varCurrency: {
         const qint64 whole = bits_ / 10000;
         qint64 frac = bits_ % 10000;
         if (frac == 0)
             return QString::number(whole);
         QString s = (bits_ < 0 && whole == 0 ? QStringLiteral("-") : QString()) + QString::number(whole) + u'.'
-                    + QStringLiteral("%1").arg(qAbs(frac), 4, 10, QLatin1Char('0'));
+            + QStringLiteral("%1").arg(qAbs(frac), 4, 10, QLatin1Char('0'));
         while (s.endsWith(u'0'))
             s.chop(1);
         return s;
     }
     case varDate: {
         const double d = bitsDouble(bits_);
-        const QDateTime dt = QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC)
-                                 .addMSecs(qint64(std::llround(d * 86400000.0)));
+        const QDateTime dt
+            = QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC).addMSecs(qint64(std::llround(d * 86400000.0)));
         if (dt.time() == QTime(0, 0))
             return dt.date().toString(QStringLiteral("dd/MM/yyyy"));
         return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
     }
-    case varUInt64: return QString::number(quint64(bits_));
-    case varSmallint: case varInteger: case varShortInt: case varByte: case varWord:
-    case varLongWord: case varInt64: case varError:
+    case varUInt64:
+        return QString::number(quint64(bits_));
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varError:
         return QString::number(bits_);
-    default: castError(type_, varOleStr);
+    default:
+        castError(type_, varOleStr);
     }
 }
 
@@ -327,11 +445,17 @@ qint64 Variant::ToInt64() const
     if (IsByRef())
         return Deref().ToInt64();
     switch (type_) {
-    case varEmpty: return 0;
-    case varBoolean: return bits_ ? -1 : 0;
-    case varSingle: return std::llround(bitsSingle(bits_));
-    case varDouble: case varDate: return std::llround(bitsDouble(bits_));
-    case varCurrency: return bits_ / 10000;
+    case varEmpty:
+        return 0;
+    case varBoolean:
+        return bits_ ? -1 : 0;
+    case varSingle:
+        return std::llround(bitsSingle(bits_));
+    case varDouble:
+    case varDate:
+        return std::llround(bitsDouble(bits_));
+    case varCurrency:
+        return bits_ / 10000;
     case varOleStr: {
         bool ok = false;
         const qint64 v = text_.trimmed().toLongLong(&ok);
@@ -339,10 +463,18 @@ qint64 Variant::ToInt64() const
             castError(type_, varInt64);
         return v;
     }
-    case varSmallint: case varInteger: case varShortInt: case varByte: case varWord:
-    case varLongWord: case varInt64: case varUInt64: case varError:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64:
+    case varError:
         return bits_;
-    default: castError(type_, varInt64);
+    default:
+        castError(type_, varInt64);
     }
 }
 
@@ -353,8 +485,8 @@ qint32 Variant::ToInt() const
         // Unsigned 32-bit values keep their bits, as the platform does.
         if (v >= 0 && v <= qint64(std::numeric_limits<quint32>::max()))
             return qint32(quint32(v));
-        throw EVariantError(QStringLiteral("Overflow while converting variant of type (%1) into type (Integer)")
-                                .arg(TypeName(type_)));
+        throw EVariantError(
+            QStringLiteral("Overflow while converting variant of type (%1) into type (Integer)").arg(TypeName(type_)));
     }
     return qint32(v);
 }
@@ -364,9 +496,13 @@ double Variant::ToDouble() const
     if (IsByRef())
         return Deref().ToDouble();
     switch (type_) {
-    case varSingle: return bitsSingle(bits_);
-    case varDouble: case varDate: return bitsDouble(bits_);
-    case varCurrency: return double(bits_) / 10000.0;
+    case varSingle:
+        return bitsSingle(bits_);
+    case varDouble:
+    case varDate:
+        return bitsDouble(bits_);
+    case varCurrency:
+        return double(bits_) / 10000.0;
     case varOleStr: {
         bool ok = false;
         const double v = text_.trimmed().toDouble(&ok);
@@ -374,8 +510,10 @@ double Variant::ToDouble() const
             castError(type_, varDouble);
         return v;
     }
-    case varUInt64: return double(quint64(bits_));
-    default: return double(ToInt64());
+    case varUInt64:
+        return double(quint64(bits_));
+    default:
+        return double(ToInt64());
     }
 }
 
@@ -392,8 +530,12 @@ bool Variant::ToBool() const
             return false;
         return ToDouble() != 0;
     }
-    case varSingle: case varDouble: case varDate: return ToDouble() != 0;
-    default: return ToInt64() != 0;
+    case varSingle:
+    case varDouble:
+    case varDate:
+        return ToDouble() != 0;
+    default:
+        return ToInt64() != 0;
     }
 }
 
@@ -406,9 +548,12 @@ bool Variant::operator==(const Variant& other) const
     if (IsArray())
         return *array_ == *other.array_;
     switch (BaseType()) {
-    case varOleStr: return text_ == other.text_;
-    case varDispatch: return dispatch_ == other.dispatch_;
-    default: return bits_ == other.bits_;
+    case varOleStr:
+        return text_ == other.text_;
+    case varDispatch:
+        return dispatch_ == other.dispatch_;
+    default:
+        return bits_ == other.bits_;
     }
 }
 

@@ -111,13 +111,16 @@ public:
     Variant(qint16 value);
     Variant(double value);
     Variant(const QString& value);
-    Variant(const char16_t* value) : Variant(QString::fromUtf16(value)) {}
+    Variant(const char16_t* value)
+        : Variant(QString::fromUtf16(value))
+    {
+    }
     Variant(const char* value) = delete; // say which encoding: use a QString
     Variant(SafeArray array);
     Variant(DispatchRef dispatch);
 
     static Variant Null();
-    static Variant Typed(VarType type, qint64 bits);      // scalar codes 2..7, 10, 11, 16..21
+    static Variant Typed(VarType type, qint64 bits); // scalar codes 2..7, 10, 11, 16..21
     static Variant FromByte(quint8 value) { return Typed(varByte, value); }
     static Variant FromInt64(qint64 value) { return Typed(varInt64, value); }
     static Variant FromSingle(float value);
@@ -154,7 +157,7 @@ public:
     void* RefTarget() const { return ref_; }
 
     const SafeArray* Array() const { return array_.get(); }
-    SafeArray* MutableArray();        // detaches a shared array first
+    SafeArray* MutableArray(); // detaches a shared array first
     DispatchRef Dispatch() const { return dispatch_; }
 
     // The bytes of a one-dimensional byte array; raises EVariantError with a

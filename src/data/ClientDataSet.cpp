@@ -17,7 +17,10 @@ const QString PacketPrefix = QStringLiteral("Invalid data packet: ");
 
 } // namespace
 
-TClientDataSet::TClientDataSet(QObject* owner) : TDataSet(owner) {}
+TClientDataSet::TClientDataSet(QObject* owner)
+    : TDataSet(owner)
+{
+}
 
 TClientDataSet::~TClientDataSet()
 {
@@ -156,7 +159,8 @@ void TClientDataSet::InternalOpen()
         try {
             packet = datapacket::Decode(file.readAll());
         } catch (const EDatabaseError& e) {
-            throw EDatabaseError(QStringLiteral("Invalid table file \"%1\": %2").arg(path, e.Message().mid(PacketPrefix.size())));
+            throw EDatabaseError(
+                QStringLiteral("Invalid table file \"%1\": %2").arg(path, e.Message().mid(PacketPrefix.size())));
         }
         FieldDefs() = packet.fieldDefs;
         AdoptRecords(packet.storage, std::move(packet.records));
@@ -219,7 +223,8 @@ void TClientDataSet::SetData(const Variant& packet)
     if (value.IsNull() || value.IsEmpty())
         return;
     if (value.VType() != (varArray | varByte) || value.Array()->DimCount() != 1)
-        throw EDatabaseError(PacketPrefix + QStringLiteral("not a byte array (%1)").arg(Variant::TypeName(value.VType())));
+        throw EDatabaseError(
+            PacketPrefix + QStringLiteral("not a byte array (%1)").arg(Variant::TypeName(value.VType())));
     OpenFromPacket(datapacket::Decode(value.ByteArrayData()));
 }
 

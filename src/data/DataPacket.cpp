@@ -26,23 +26,44 @@ Layout LayoutOf(TFieldType type)
 {
     using enum TFieldType;
     switch (type) {
-    case ftShortint: case ftByte: case ftBoolean: return Layout::Fixed1;
-    case ftSmallint: case ftWord: return Layout::Fixed2;
-    case ftInteger: case ftLongWord: return Layout::Fixed4;
-    case ftLargeint: case ftFloat: case ftBCD: case ftDate: case ftTime: case ftDateTime: return Layout::Fixed8;
-    case ftWideString: case ftWideMemo: return Layout::Utf16;
-    default: return Layout::Bytes;
+    case ftShortint:
+    case ftByte:
+    case ftBoolean:
+        return Layout::Fixed1;
+    case ftSmallint:
+    case ftWord:
+        return Layout::Fixed2;
+    case ftInteger:
+    case ftLongWord:
+        return Layout::Fixed4;
+    case ftLargeint:
+    case ftFloat:
+    case ftBCD:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+        return Layout::Fixed8;
+    case ftWideString:
+    case ftWideMemo:
+        return Layout::Utf16;
+    default:
+        return Layout::Bytes;
     }
 }
 
 qsizetype FixedWidth(Layout layout)
 {
     switch (layout) {
-    case Layout::Fixed1: return 1;
-    case Layout::Fixed2: return 2;
-    case Layout::Fixed4: return 4;
-    case Layout::Fixed8: return 8;
-    default: return 0;
+    case Layout::Fixed1:
+        return 1;
+    case Layout::Fixed2:
+        return 2;
+    case Layout::Fixed4:
+        return 4;
+    case Layout::Fixed8:
+        return 8;
+    default:
+        return 0;
     }
 }
 
@@ -59,12 +80,28 @@ bool HasWidthLimit(TFieldType t)
 }
 
 constexpr TFieldType CodeTypes[] = {
-    TFieldType::ftUnknown, TFieldType::ftString, TFieldType::ftWideString, TFieldType::ftShortint,
-    TFieldType::ftByte, TFieldType::ftSmallint, TFieldType::ftWord, TFieldType::ftInteger,
-    TFieldType::ftLongWord, TFieldType::ftLargeint, TFieldType::ftBoolean, TFieldType::ftFloat,
-    TFieldType::ftBCD, TFieldType::ftFMTBcd, TFieldType::ftDate, TFieldType::ftTime,
-    TFieldType::ftDateTime, TFieldType::ftBytes, TFieldType::ftVarBytes, TFieldType::ftBlob,
-    TFieldType::ftMemo, TFieldType::ftWideMemo,
+    TFieldType::ftUnknown,
+    TFieldType::ftString,
+    TFieldType::ftWideString,
+    TFieldType::ftShortint,
+    TFieldType::ftByte,
+    TFieldType::ftSmallint,
+    TFieldType::ftWord,
+    TFieldType::ftInteger,
+    TFieldType::ftLongWord,
+    TFieldType::ftLargeint,
+    TFieldType::ftBoolean,
+    TFieldType::ftFloat,
+    TFieldType::ftBCD,
+    TFieldType::ftFMTBcd,
+    TFieldType::ftDate,
+    TFieldType::ftTime,
+    TFieldType::ftDateTime,
+    TFieldType::ftBytes,
+    TFieldType::ftVarBytes,
+    TFieldType::ftBlob,
+    TFieldType::ftMemo,
+    TFieldType::ftWideMemo,
 };
 
 bool IsDecimalText(QByteArrayView s)
@@ -136,11 +173,14 @@ double BitsDouble(quint64 b)
 // being read is named only when something is wrong.
 class Reader {
 public:
-    explicit Reader(QByteArrayView bytes) : p_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+    explicit Reader(QByteArrayView bytes)
+        : p_(bytes.data())
+        , end_(bytes.data() + bytes.size())
+    {
+    }
     qsizetype Left() const { return end_ - p_; }
     const char* Pos() const { return p_; }
-    template <typename What>
-    quint64 Uint(qsizetype n, const What& what)
+    template <typename What> quint64 Uint(qsizetype n, const What& what)
     {
         if (n > Left())
             Invalid(QStringLiteral("the data ends inside ") + what());
@@ -148,8 +188,7 @@ public:
         p_ += n;
         return v;
     }
-    template <typename What>
-    QByteArrayView Take(qsizetype n, const What& what)
+    template <typename What> QByteArrayView Take(qsizetype n, const What& what)
     {
         if (n > Left())
             Invalid(QStringLiteral("the data ends inside ") + what());
@@ -164,15 +203,15 @@ private:
 };
 
 // Checks one value at the reader and moves past it.
-template <typename What>
-void CheckValue(Reader& in, const TFieldDef& def, const What& where)
+template <typename What> void CheckValue(Reader& in, const TFieldDef& def, const What& where)
 {
     const Layout layout = LayoutOf(def.DataType);
     if (layout == Layout::Bytes || layout == Layout::Utf16) {
         const quint64 count = in.Uint(4, where);
         const quint64 unit = layout == Layout::Utf16 ? 2 : 1;
         if (count > quint64(in.Left()) / unit)
-            Invalid(QStringLiteral("%1 claims %2 bytes, more than the data holds").arg(where(), QString::number(count * unit)));
+            Invalid(QStringLiteral("%1 claims %2 bytes, more than the data holds")
+                        .arg(where(), QString::number(count * unit)));
         if (HasWidthLimit(def.DataType) && def.Size > 0 && count > quint64(def.Size))
             Invalid(QStringLiteral("%1 is longer than its field's size %2").arg(where(), QString::number(def.Size)));
         const QByteArrayView value = in.Take(qsizetype(count * unit), where);
@@ -257,10 +296,18 @@ QByteArray EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& 
         }
         const TFieldType type = defs[i].DataType;
         switch (LayoutOf(type)) {
-        case Layout::Fixed1: out.append(char(v.integer & 0xFF)); break;
-        case Layout::Fixed2: PutU16(out, quint16(v.integer)); break;
-        case Layout::Fixed4: PutU32(out, quint32(v.integer)); break;
-        case Layout::Fixed8: PutU64(out, IsDoubleKind(type) ? DoubleBits(v.real) : quint64(v.integer)); break;
+        case Layout::Fixed1:
+            out.append(char(v.integer & 0xFF));
+            break;
+        case Layout::Fixed2:
+            PutU16(out, quint16(v.integer));
+            break;
+        case Layout::Fixed4:
+            PutU32(out, quint32(v.integer));
+            break;
+        case Layout::Fixed8:
+            PutU64(out, IsDoubleKind(type) ? DoubleBits(v.real) : quint64(v.integer));
+            break;
         case Layout::Bytes:
             PutU32(out, quint32(v.bytes.size()));
             out.append(v.bytes);
@@ -287,8 +334,7 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     return QByteArrayView(p, FixedWidth(layout));
 }
 
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values,
-                   bool* nulls)
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls)
 {
     const char* p = record.data() + BitmapSize(defs.size());
     for (int i = 0; i < count; ++i) {
@@ -320,21 +366,46 @@ StoredValue DecodeValue(const QList<TFieldDef>& defs, QByteArrayView record, int
     using enum TFieldType;
     const TFieldType type = defs[field].DataType;
     switch (type) {
-    case ftShortint: v.integer = qint8(raw[0]); break;
-    case ftByte: v.integer = quint8(raw[0]); break;
-    case ftBoolean: v.integer = raw[0] != 0; break;
-    case ftSmallint: v.integer = qint16(GetLE(raw.data(), 2)); break;
-    case ftWord: v.integer = quint16(GetLE(raw.data(), 2)); break;
-    case ftInteger: v.integer = qint32(GetLE(raw.data(), 4)); break;
-    case ftLongWord: v.integer = quint32(GetLE(raw.data(), 4)); break;
-    case ftLargeint: case ftBCD: v.integer = qint64(GetLE(raw.data(), 8)); break;
-    case ftFloat: case ftDate: case ftTime: case ftDateTime: v.real = BitsDouble(GetLE(raw.data(), 8)); break;
-    case ftWideString: case ftWideMemo: {
+    case ftShortint:
+        v.integer = qint8(raw[0]);
+        break;
+    case ftByte:
+        v.integer = quint8(raw[0]);
+        break;
+    case ftBoolean:
+        v.integer = raw[0] != 0;
+        break;
+    case ftSmallint:
+        v.integer = qint16(GetLE(raw.data(), 2));
+        break;
+    case ftWord:
+        v.integer = quint16(GetLE(raw.data(), 2));
+        break;
+    case ftInteger:
+        v.integer = qint32(GetLE(raw.data(), 4));
+        break;
+    case ftLongWord:
+        v.integer = quint32(GetLE(raw.data(), 4));
+        break;
+    case ftLargeint:
+    case ftBCD:
+        v.integer = qint64(GetLE(raw.data(), 8));
+        break;
+    case ftFloat:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+        v.real = BitsDouble(GetLE(raw.data(), 8));
+        break;
+    case ftWideString:
+    case ftWideMemo: {
         v.text.resize(raw.size() / 2);
         std::memcpy(v.text.data(), raw.data(), raw.size());
         break;
     }
-    default: v.bytes = raw.toByteArray(); break;
+    default:
+        v.bytes = raw.toByteArray();
+        break;
     }
     return v;
 }
@@ -448,9 +519,8 @@ Decoded Decode(const QByteArray& bytes)
             if (IsNullBit(nulls, f))
                 continue;
             const TFieldDef& def = result.fieldDefs[f];
-            CheckValue(in, def, [r, &def] {
-                return QStringLiteral("row %1, field '%2'").arg(QString::number(r + 1), def.Name);
-            });
+            CheckValue(in, def,
+                [r, &def] { return QStringLiteral("row %1, field '%2'").arg(QString::number(r + 1), def.Name); });
         }
         result.records.push_back(QByteArray::fromRawData(start, in.Pos() - start));
     }

@@ -26,9 +26,9 @@ namespace velkaro {
 struct StoredValue {
     bool isNull = true;
     qint64 integer = 0; // integer kinds; boolean 0/1; BCD scaled by 10000
-    double real = 0;    // float; date, time, date-time as days since 30 Dec 1899
-    QByteArray bytes;   // ftString and ftMemo (code-page bytes), bytes kinds, FMTBcd text
-    QString text;       // ftWideString, ftWideMemo
+    double real = 0; // float; date, time, date-time as days since 30 Dec 1899
+    QByteArray bytes; // ftString and ftMemo (code-page bytes), bytes kinds, FMTBcd text
+    QString text; // ftWideString, ftWideMemo
 
     bool operator==(const StoredValue&) const = default;
 };
@@ -62,8 +62,7 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
 
 // The values of fields 0..Count-1 of a checked record in one pass (views
 // and null flags as ValueBytes gives them).
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values,
-                   bool* nulls);
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls);
 
 // The header and field definitions of a packet of RowCount rows; the
 // records follow it as they are.

@@ -7,7 +7,10 @@
 
 namespace velkaro {
 
-TDataSet::TDataSet(QObject* owner) : TComponent(owner) {}
+TDataSet::TDataSet(QObject* owner)
+    : TComponent(owner)
+{
+}
 
 TDataSet::~TDataSet() = default;
 
@@ -70,9 +73,9 @@ void TDataSet::Close()
     emit CursorMoved();
 }
 
-void TDataSet::InternalOpen() {}
+void TDataSet::InternalOpen() { }
 
-void TDataSet::InternalClose() {}
+void TDataSet::InternalClose() { }
 
 void TDataSet::DropRows()
 {
@@ -492,7 +495,7 @@ void TDataSet::SortRows()
 int TDataSet::UpperBound(QByteArrayView record) const
 {
     const auto it = std::upper_bound(records_.begin(), records_.end(), record,
-                                     [this](QByteArrayView r, const QByteArray& x) { return CompareRecords(r, x) < 0; });
+        [this](QByteArrayView r, const QByteArray& x) { return CompareRecords(r, x) < 0; });
     return int(it - records_.begin());
 }
 
@@ -509,9 +512,7 @@ int TDataSet::FindIndexed(const QList<StoredValue>& key) const
     const int count = int(std::min(key.size(), indexFields_.size()));
     const QByteArray probe = KeyRecord(key);
     const auto it = std::lower_bound(records_.begin(), records_.end(), probe,
-                                     [this, count](const QByteArray& r, const QByteArray& k) {
-                                         return CompareFields(r, k, count) < 0;
-                                     });
+        [this, count](const QByteArray& r, const QByteArray& k) { return CompareFields(r, k, count) < 0; });
     if (it == records_.end() || CompareFields(*it, probe, count) != 0)
         return -1;
     return int(it - records_.begin());

@@ -99,7 +99,7 @@ public:
 
     // Field objects and the packet encoder read the rows through these.
     const StoredValue* EditValue(int field) const; // the row being changed, or null
-    StoredValue CurrentValue(int field) const;     // the current row's value (null without a row)
+    StoredValue CurrentValue(int field) const; // the current row's value (null without a row)
     void SetEditValue(int field, StoredValue value);
     const std::vector<QByteArray>& Records() const { return records_; }
     // The definitions of the open dataset (FieldDefs() as they were at Open).
@@ -110,8 +110,8 @@ public:
 
 signals:
     void StateChanged(); // open, close, edit, insert, post, cancel
-    void DataChanged();  // rows or values changed
-    void CursorMoved();  // the current row changed
+    void DataChanged(); // rows or values changed
+    void CursorMoved(); // the current row changed
 
 protected:
     // Opening: Open clears the rows, calls InternalOpen, then builds the

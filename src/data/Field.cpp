@@ -8,16 +8,19 @@ namespace velkaro {
 
 QString FieldTypeName(TFieldType type)
 {
-    static const char* const names[] = {"ftUnknown", "ftString", "ftWideString", "ftShortint", "ftByte",
-                                        "ftSmallint", "ftWord", "ftInteger", "ftLongWord", "ftLargeint",
-                                        "ftBoolean", "ftFloat", "ftBCD", "ftFMTBcd", "ftDate",
-                                        "ftTime", "ftDateTime", "ftBytes", "ftVarBytes", "ftBlob",
-                                        "ftMemo", "ftWideMemo"};
+    static const char* const names[] = {"ftUnknown", "ftString", "ftWideString", "ftShortint", "ftByte", "ftSmallint",
+        "ftWord", "ftInteger", "ftLongWord", "ftLargeint", "ftBoolean", "ftFloat", "ftBCD", "ftFMTBcd", "ftDate",
+        "ftTime", "ftDateTime", "ftBytes", "ftVarBytes", "ftBlob", "ftMemo", "ftWideMemo"};
     const auto i = size_t(type);
     return i < std::size(names) ? QString::fromLatin1(names[i]) : QStringLiteral("ftUnknown");
 }
 
-TField::TField(TDataSet* dataSet, int index, const TFieldDef& def) : dataSet_(dataSet), index_(index), def_(def) {}
+TField::TField(TDataSet* dataSet, int index, const TFieldDef& def)
+    : dataSet_(dataSet)
+    , index_(index)
+    , def_(def)
+{
+}
 
 namespace {
 
@@ -69,10 +72,18 @@ QByteArray TField::AsBytes() const
     if (v.isNull)
         return QByteArray();
     switch (def_.DataType) {
-    case TFieldType::ftWideString: case TFieldType::ftWideMemo: return v.text.toUtf8();
-    case TFieldType::ftString: case TFieldType::ftMemo: case TFieldType::ftBytes: case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob: case TFieldType::ftFMTBcd: return v.bytes;
-    default: return AsString().toLatin1();
+    case TFieldType::ftWideString:
+    case TFieldType::ftWideMemo:
+        return v.text.toUtf8();
+    case TFieldType::ftString:
+    case TFieldType::ftMemo:
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftFMTBcd:
+        return v.bytes;
+    default:
+        return AsString().toLatin1();
     }
 }
 
@@ -95,10 +106,20 @@ void TField::SetAsString(const QString& text)
 void TField::SetAsBytes(const QByteArray& bytes)
 {
     switch (def_.DataType) {
-    case TFieldType::ftWideString: case TFieldType::ftWideMemo: SetValue(Variant(QString::fromUtf8(bytes))); break;
-    case TFieldType::ftString: case TFieldType::ftMemo: case TFieldType::ftBytes: case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob: SetValue(Variant::FromBytes(bytes)); break;
-    default: SetAsString(QString::fromLatin1(bytes)); break;
+    case TFieldType::ftWideString:
+    case TFieldType::ftWideMemo:
+        SetValue(Variant(QString::fromUtf8(bytes)));
+        break;
+    case TFieldType::ftString:
+    case TFieldType::ftMemo:
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+        SetValue(Variant::FromBytes(bytes));
+        break;
+    default:
+        SetAsString(QString::fromLatin1(bytes));
+        break;
     }
 }
 

@@ -47,7 +47,7 @@ enum class TFieldType {
     ftString, // 8-bit ANSI text
     ftWideString,
     ftShortint, // 8-bit signed
-    ftByte,     // 8-bit unsigned
+    ftByte, // 8-bit unsigned
     ftSmallint,
     ftWord,
     ftInteger,
@@ -114,9 +114,9 @@ public:
     bool IsNull() const;
     Variant Value() const;
     QString AsString() const;
-    qint64 AsInteger() const;  // null reads 0
-    double AsFloat() const;    // null reads 0
-    bool AsBoolean() const;    // null reads false
+    qint64 AsInteger() const; // null reads 0
+    double AsFloat() const; // null reads 0
+    bool AsBoolean() const; // null reads false
     QByteArray AsBytes() const; // the stored bytes (8-bit texts: code-page bytes; wide: UTF-8)
 
     // Writes go into the row being edited or inserted; in any other state

@@ -27,20 +27,27 @@ struct Range {
 Range IntegerRange(TFieldType type)
 {
     switch (type) {
-    case ftShortint: return {-128, 127};
-    case ftByte: return {0, 255};
-    case ftSmallint: return {-32768, 32767};
-    case ftWord: return {0, 65535};
-    case ftInteger: return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};
-    case ftLongWord: return {0, std::numeric_limits<quint32>::max()};
-    default: return {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()};
+    case ftShortint:
+        return {-128, 127};
+    case ftByte:
+        return {0, 255};
+    case ftSmallint:
+        return {-32768, 32767};
+    case ftWord:
+        return {0, 65535};
+    case ftInteger:
+        return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};
+    case ftLongWord:
+        return {0, std::numeric_limits<quint32>::max()};
+    default:
+        return {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()};
     }
 }
 
 bool IsIntegerKind(TFieldType t)
 {
     return t == ftShortint || t == ftByte || t == ftSmallint || t == ftWord || t == ftInteger || t == ftLongWord
-           || t == ftLargeint;
+        || t == ftLargeint;
 }
 
 bool IsDateKind(TFieldType t)
@@ -244,8 +251,7 @@ quint64 GetLE(QByteArrayView v)
     return x;
 }
 
-template <typename T>
-int Order(T a, T b)
+template <typename T> int Order(T a, T b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
@@ -276,8 +282,7 @@ StoredValue FromVariant(const TFieldDef& def, const Variant& given)
             s.integer = ParseInteger(def, value.ToString());
         else if (value.VType() == varUInt64 && quint64(value.Bits()) > quint64(std::numeric_limits<qint64>::max()))
             OutOfRange(def, value.ToString());
-        else if ((value.VType() == varDouble || value.VType() == varSingle)
-                 && std::fabs(value.ToDouble()) >= 9.2e18)
+        else if ((value.VType() == varDouble || value.VType() == varSingle) && std::fabs(value.ToDouble()) >= 9.2e18)
             OutOfRange(def, value.ToString());
         else
             s.integer = CheckedInteger(def, value.ToInt64());
@@ -348,22 +353,44 @@ Variant ToVariant(const TFieldDef& def, const StoredValue& v)
     if (v.isNull)
         return Variant::Null();
     switch (def.DataType) {
-    case ftString: case ftMemo: return Variant(ansi::Decode(v.bytes, CodePage()));
-    case ftWideString: case ftWideMemo: return Variant(v.text);
-    case ftShortint: return Variant::Typed(varShortInt, v.integer);
-    case ftByte: return Variant::Typed(varByte, v.integer);
-    case ftSmallint: return Variant::Typed(varSmallint, v.integer);
-    case ftWord: return Variant::Typed(varWord, v.integer);
-    case ftInteger: return Variant::Typed(varInteger, v.integer);
-    case ftLongWord: return Variant::Typed(varLongWord, v.integer);
-    case ftLargeint: return Variant::Typed(varInt64, v.integer);
-    case ftBoolean: return Variant(v.integer != 0);
-    case ftFloat: return Variant(v.real);
-    case ftBCD: return Variant::FromCurrency(v.integer);
-    case ftFMTBcd: return Variant(QString::fromLatin1(v.bytes));
-    case ftDate: case ftTime: case ftDateTime: return Variant::FromDate(v.real);
-    case ftBytes: case ftVarBytes: case ftBlob: return Variant::FromBytes(v.bytes);
-    case ftUnknown: break;
+    case ftString:
+    case ftMemo:
+        return Variant(ansi::Decode(v.bytes, CodePage()));
+    case ftWideString:
+    case ftWideMemo:
+        return Variant(v.text);
+    case ftShortint:
+        return Variant::Typed(varShortInt, v.integer);
+    case ftByte:
+        return Variant::Typed(varByte, v.integer);
+    case ftSmallint:
+        return Variant::Typed(varSmallint, v.integer);
+    case ftWord:
+        return Variant::Typed(varWord, v.integer);
+    case ftInteger:
+        return Variant::Typed(varInteger, v.integer);
+    case ftLongWord:
+        return Variant::Typed(varLongWord, v.integer);
+    case ftLargeint:
+        return Variant::Typed(varInt64, v.integer);
+    case ftBoolean:
+        return Variant(v.integer != 0);
+    case ftFloat:
+        return Variant(v.real);
+    case ftBCD:
+        return Variant::FromCurrency(v.integer);
+    case ftFMTBcd:
+        return Variant(QString::fromLatin1(v.bytes));
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+        return Variant::FromDate(v.real);
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+        return Variant::FromBytes(v.bytes);
+    case ftUnknown:
+        break;
     }
     return Variant::Null();
 }
@@ -373,7 +400,8 @@ QString ToText(const TFieldDef& def, const StoredValue& v)
     if (v.isNull)
         return QString();
     switch (def.DataType) {
-    case ftString: case ftMemo: {
+    case ftString:
+    case ftMemo: {
         QString text = ansi::Decode(v.bytes, CodePage());
         if (def.Fixed) {
             qsizetype n = text.size();
@@ -383,7 +411,8 @@ QString ToText(const TFieldDef& def, const StoredValue& v)
         }
         return text;
     }
-    case ftWideString: case ftWideMemo: {
+    case ftWideString:
+    case ftWideMemo: {
         if (!def.Fixed)
             return v.text;
         qsizetype n = v.text.size();
@@ -391,21 +420,35 @@ QString ToText(const TFieldDef& def, const StoredValue& v)
             --n;
         return v.text.left(n);
     }
-    case ftBoolean: return v.integer ? QStringLiteral("True") : QStringLiteral("False");
-    case ftFloat: return QString::number(v.real, 'g', 15);
-    case ftBCD: return Variant::FromCurrency(v.integer).ToString();
-    case ftFMTBcd: return QString::fromLatin1(v.bytes);
-    case ftDate: case ftTime: case ftDateTime: return DateText(def.DataType, v.real);
-    case ftBytes: case ftVarBytes: case ftBlob: return ansi::Decode(v.bytes, CodePage());
-    default: return QString::number(v.integer);
+    case ftBoolean:
+        return v.integer ? QStringLiteral("True") : QStringLiteral("False");
+    case ftFloat:
+        return QString::number(v.real, 'g', 15);
+    case ftBCD:
+        return Variant::FromCurrency(v.integer).ToString();
+    case ftFMTBcd:
+        return QString::fromLatin1(v.bytes);
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+        return DateText(def.DataType, v.real);
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+        return ansi::Decode(v.bytes, CodePage());
+    default:
+        return QString::number(v.integer);
     }
 }
 
 int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b)
 {
     switch (type) {
-    case ftString: case ftMemo: return ansi::CompareText(a, b, CodePage());
-    case ftWideString: case ftWideMemo: {
+    case ftString:
+    case ftMemo:
+        return ansi::CompareText(a, b, CodePage());
+    case ftWideString:
+    case ftWideMemo: {
         const qsizetype n = std::min(a.size(), b.size()) / 2;
         for (qsizetype i = 0; i < n; ++i) {
             const quint16 x = quint16(quint8(a[2 * i]) | (quint8(a[2 * i + 1]) << 8));
@@ -415,12 +458,24 @@ int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b)
         }
         return Order(a.size(), b.size());
     }
-    case ftShortint: return Order(qint8(GetLE(a)), qint8(GetLE(b)));
-    case ftSmallint: return Order(qint16(GetLE(a)), qint16(GetLE(b)));
-    case ftInteger: return Order(qint32(GetLE(a)), qint32(GetLE(b)));
-    case ftLargeint: case ftBCD: return Order(qint64(GetLE(a)), qint64(GetLE(b)));
-    case ftByte: case ftWord: case ftLongWord: case ftBoolean: return Order(GetLE(a), GetLE(b));
-    case ftFloat: case ftDate: case ftTime: case ftDateTime: {
+    case ftShortint:
+        return Order(qint8(GetLE(a)), qint8(GetLE(b)));
+    case ftSmallint:
+        return Order(qint16(GetLE(a)), qint16(GetLE(b)));
+    case ftInteger:
+        return Order(qint32(GetLE(a)), qint32(GetLE(b)));
+    case ftLargeint:
+    case ftBCD:
+        return Order(qint64(GetLE(a)), qint64(GetLE(b)));
+    case ftByte:
+    case ftWord:
+    case ftLongWord:
+    case ftBoolean:
+        return Order(GetLE(a), GetLE(b));
+    case ftFloat:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
         double x;
         double y;
         const quint64 bx = GetLE(a);

@@ -5,7 +5,10 @@
 
 namespace velkaro {
 
-TDataSetProvider::TDataSetProvider(QObject* owner) : TComponent(owner) {}
+TDataSetProvider::TDataSetProvider(QObject* owner)
+    : TComponent(owner)
+{
+}
 
 TDataSet* TDataSetProvider::DataSet() const
 {

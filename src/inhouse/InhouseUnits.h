@@ -6,7 +6,7 @@ namespace velkaro {
 
 class InhouseUnits {
 public:
-    InhouseUnits();  // Convert, ObjCryptonize, DateThai, ObjAppServerUNI, ObjString, ObjConfigManager
+    InhouseUnits(); // Convert, ObjCryptonize, DateThai, ObjAppServerUNI, ObjString, ObjConfigManager
     ~InhouseUnits(); // the same, in reverse
     InhouseUnits(const InhouseUnits&) = delete;
     InhouseUnits& operator=(const InhouseUnits&) = delete;

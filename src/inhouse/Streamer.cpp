@@ -30,9 +30,8 @@ Variant readWholeStream(TStream& stream)
 {
     const qint64 n = stream.Size();
     if (n > MaxBytes)
-        throw EStreamError(QStringLiteral("A stream of %1 bytes does not fit a byte array (at most %2 bytes)")
-                               .arg(n)
-                               .arg(MaxBytes));
+        throw EStreamError(
+            QStringLiteral("A stream of %1 bytes does not fit a byte array (at most %2 bytes)").arg(n).arg(MaxBytes));
     QByteArray bytes(qsizetype(n), Qt::Uninitialized);
     stream.SetPosition(0);
     stream.ReadBuffer(bytes.data(), n);
@@ -41,7 +40,7 @@ Variant readWholeStream(TStream& stream)
 
 } // namespace
 
-TStreamer::TStreamer(QObject* /*owner*/) {}
+TStreamer::TStreamer(QObject* /*owner*/) { }
 
 Variant TStreamer::FileToVariant(const QString& fileName)
 {
@@ -65,8 +64,7 @@ void TStreamer::VariantToFile(const QString& fileName, const Variant& aVariant)
         throw EWriteError(QString::fromLatin1(msg::WriteError));
     if (!file.Commit()) {
         if (file.RenameFailed())
-            throw EFCreateError(
-                QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.ErrorString()));
+            throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.ErrorString()));
         throw EWriteError(QString::fromLatin1(msg::WriteError));
     }
 }

@@ -32,7 +32,8 @@ Variant TObjAppServerUNI::EventOnDataRequestOnTheFly(TDataSetProvider* Sender, c
 {
     auto* query = qobject_cast<TCustomQuery*>(Sender->DataSet());
     if (query == nullptr)
-        throw EDatabaseError(QStringLiteral("%1: the data set of a served provider must be a query").arg(Sender->Name()));
+        throw EDatabaseError(
+            QStringLiteral("%1: the data set of a served provider must be a query").arg(Sender->Name()));
     return CentralDataRequest(query, Sender, Input);
 }
 

@@ -34,8 +34,8 @@ constexpr const char* DateEncodeError = "Invalid argument to date encode";
 // stepping compare texts this way, never by locale.
 bool TextLess(const QString& a, const QString& b)
 {
-    return std::lexicographical_compare(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
-                                        [](QChar x, QChar y) { return x.unicode() < y.unicode(); });
+    return std::lexicographical_compare(
+        a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](QChar x, QChar y) { return x.unicode() < y.unicode(); });
 }
 
 bool TextAbove(const QString& a, const QString& b)
@@ -90,8 +90,8 @@ QString ToBuddhistIfBelowThreshold(const QString& text)
 
 void ShowValidationMessage(QStringView text)
 {
-    platform::Messages().Show(platform::ApplicationTitle(), text.toString(), platform::MessageIcon::Warning,
-                              platform::MessageButtons::Ok);
+    platform::Messages().Show(
+        platform::ApplicationTitle(), text.toString(), platform::MessageIcon::Warning, platform::MessageButtons::Ok);
 }
 
 QDate EncodeDate(int year, int month, int day)
@@ -187,10 +187,14 @@ QString TDateThai::NormalDate(const QString& DateReceiver) const
 QString TDateThai::NormalTime(const QString& TimeReceiver) const
 {
     switch (TimeReceiver.size()) {
-    case 0: return QString();
-    case 4: return Copy(TimeReceiver, 1, 2) + u':' + Copy(TimeReceiver, 3, 2);
-    case 6: return Copy(TimeReceiver, 1, 2) + u':' + Copy(TimeReceiver, 3, 2) + u':' + Copy(TimeReceiver, 5, 2);
-    default: return QStringLiteral("--:--");
+    case 0:
+        return QString();
+    case 4:
+        return Copy(TimeReceiver, 1, 2) + u':' + Copy(TimeReceiver, 3, 2);
+    case 6:
+        return Copy(TimeReceiver, 1, 2) + u':' + Copy(TimeReceiver, 3, 2) + u':' + Copy(TimeReceiver, 5, 2);
+    default:
+        return QStringLiteral("--:--");
     }
 }
 
@@ -497,9 +501,8 @@ QString TDateThai::GetEndDateOfBudgetYear(const QString& DateReceiver) const
 
 QString TDateThai::DifTime(const QString& StartTime, const QString& EndTime) const
 {
-    const auto minutes = [](const QString& time) {
-        return StrToInt(Copy(time, 1, 2)) * 60 + StrToInt(Copy(time, 4, 2));
-    };
+    const auto minutes
+        = [](const QString& time) { return StrToInt(Copy(time, 1, 2)) * 60 + StrToInt(Copy(time, 4, 2)); };
     const int start = minutes(StartTime);
     const int difference = minutes(EndTime) - start;
     // C++ division truncates toward zero and the remainder takes the sign

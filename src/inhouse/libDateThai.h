@@ -48,12 +48,14 @@ namespace velkaro {
 // A constant table indexed by month 1 to 12. Any other month has no entry:
 // operator[] then gives the empty value ("" or 0) rather than reading
 // outside the table.
-template <typename T>
-class MonthTable {
+template <typename T> class MonthTable {
 public:
-    constexpr explicit MonthTable(const std::array<T, 12>& entries) : entries_(entries) {}
+    constexpr explicit MonthTable(const std::array<T, 12>& entries)
+        : entries_(entries)
+    {
+    }
     static constexpr bool Contains(int month) { return month >= 1 && month <= 12; }
-    constexpr T operator[](int month) const { return Contains(month) ? entries_[month - 1] : T{}; }
+    constexpr T operator[](int month) const { return Contains(month) ? entries_[month - 1] : T {}; }
 
 private:
     std::array<T, 12> entries_;
@@ -61,19 +63,50 @@ private:
 
 // Thai month abbreviations and full names.
 inline constexpr MonthTable<QStringView> THMonthInStr({
-    u"ม.ค.", u"ก.พ.", u"มี.ค.", u"เม.ย.", u"พ.ค.", u"มิ.ย.",
-    u"ก.ค.", u"ส.ค.", u"ก.ย.", u"ต.ค.", u"พ.ย.", u"ธ.ค.",
+    u"ม.ค.",
+    u"ก.พ.",
+    u"มี.ค.",
+    u"เม.ย.",
+    u"พ.ค.",
+    u"มิ.ย.",
+    u"ก.ค.",
+    u"ส.ค.",
+    u"ก.ย.",
+    u"ต.ค.",
+    u"พ.ย.",
+    u"ธ.ค.",
 });
 inline constexpr MonthTable<QStringView> THMonthFullNameInStr({
-    u"มกราคม", u"กุมภาพันธ์", u"มีนาคม", u"เมษายน", u"พฤษภาคม", u"มิถุนายน",
-    u"กรกฎาคม", u"สิงหาคม", u"กันยายน", u"ตุลาคม", u"พฤศจิกายน", u"ธันวาคม",
+    u"มกราคม",
+    u"กุมภาพันธ์",
+    u"มีนาคม",
+    u"เมษายน",
+    u"พฤษภาคม",
+    u"มิถุนายน",
+    u"กรกฎาคม",
+    u"สิงหาคม",
+    u"กันยายน",
+    u"ตุลาคม",
+    u"พฤศจิกายน",
+    u"ธันวาคม",
 });
 // February is listed with 28 days; operations that need its length apply
 // the Gregorian leap-year rule to a Christian-era year themselves.
 inline constexpr MonthTable<int> DaysInMonths({31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31});
 // Two-digit month texts, used to build month-form texts.
 inline constexpr MonthTable<QStringView> MonthInStr({
-    u"01", u"02", u"03", u"04", u"05", u"06", u"07", u"08", u"09", u"10", u"11", u"12",
+    u"01",
+    u"02",
+    u"03",
+    u"04",
+    u"05",
+    u"06",
+    u"07",
+    u"08",
+    u"09",
+    u"10",
+    u"11",
+    u"12",
 });
 
 // Stateless: every operation depends only on its arguments and the platform

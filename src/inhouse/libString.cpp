@@ -27,8 +27,18 @@ namespace {
 // The unit keeps its own copy of the Thai month names so that it depends on
 // no other in-house unit.
 constexpr std::array<QStringView, 12> vMonthArray = {
-    u"มกราคม", u"กุมภาพันธ์", u"มีนาคม", u"เมษายน", u"พฤษภาคม", u"มิถุนายน",
-    u"กรกฎาคม", u"สิงหาคม", u"กันยายน", u"ตุลาคม", u"พฤศจิกายน", u"ธันวาคม",
+    u"มกราคม",
+    u"กุมภาพันธ์",
+    u"มีนาคม",
+    u"เมษายน",
+    u"พฤษภาคม",
+    u"มิถุนายน",
+    u"กรกฎาคม",
+    u"สิงหาคม",
+    u"กันยายน",
+    u"ตุลาคม",
+    u"พฤศจิกายน",
+    u"ธันวาคม",
 };
 
 constexpr qsizetype FillZeroWidth = 20;

@@ -17,8 +17,9 @@ QString ExecutableFolder()
 {
     if (!overrideFolder().isEmpty())
         return overrideFolder();
-    QString path = QCoreApplication::instance() != nullptr ? QCoreApplication::applicationFilePath()
-                                                           : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    QString path = QCoreApplication::instance() != nullptr
+        ? QCoreApplication::applicationFilePath()
+        : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     const qsizetype cut = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
     return path.left(cut + 1);
 }

@@ -42,7 +42,10 @@ bool syncToDisk(int handle)
 
 } // namespace
 
-AtomicFile::AtomicFile(const QString& path) : file_(path) {}
+AtomicFile::AtomicFile(const QString& path)
+    : file_(path)
+{
+}
 
 AtomicFile::~AtomicFile()
 {

@@ -11,7 +11,7 @@ namespace velkaro::platform {
 #ifdef _WIN32
 using FileHandle = void*; // HANDLE
 #else
-using FileHandle = int;   // file descriptor
+using FileHandle = int; // file descriptor
 #endif
 
 class HandleWriter {

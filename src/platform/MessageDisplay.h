@@ -14,8 +14,8 @@ enum class MessageResult { Ok, Cancel, Yes, No };
 class MessageDisplay {
 public:
     virtual ~MessageDisplay() = default;
-    virtual MessageResult Show(const QString& caption, const QString& text, MessageIcon icon,
-                               MessageButtons buttons) = 0;
+    virtual MessageResult Show(const QString& caption, const QString& text, MessageIcon icon, MessageButtons buttons)
+        = 0;
 };
 
 // The display in force: a real modal box unless one was installed.
@@ -34,8 +34,7 @@ public:
         MessageIcon icon;
         MessageButtons buttons;
     };
-    MessageResult Show(const QString& caption, const QString& text, MessageIcon icon,
-                       MessageButtons buttons) override
+    MessageResult Show(const QString& caption, const QString& text, MessageIcon icon, MessageButtons buttons) override
     {
         shown.append({caption, text, icon, buttons});
         return answer;

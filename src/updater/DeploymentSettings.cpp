@@ -41,7 +41,8 @@ void ApplyDeploymentSettings(QObject* owner, const QString& path)
             section = line.mid(1, line.size() - 2).trimmed();
             component = FindComponent(owner, section);
             if (component == nullptr)
-                fail(path, lineNo, QStringLiteral("unknown section [%1]: the window has no component of that name").arg(section));
+                fail(path, lineNo,
+                    QStringLiteral("unknown section [%1]: the window has no component of that name").arg(section));
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
@@ -58,10 +59,13 @@ void ApplyDeploymentSettings(QObject* owner, const QString& path)
         const QMetaProperty property = meta->property(index);
         QVariant converted(value);
         if (!property.isWritable() || !converted.convert(property.metaType()))
-            fail(path, lineNo, QStringLiteral("invalid value \"%1\" for key %2 in section [%3]").arg(value, key, section));
-        if (property.metaType().id() == QMetaType::Bool && value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0
+            fail(path, lineNo,
+                QStringLiteral("invalid value \"%1\" for key %2 in section [%3]").arg(value, key, section));
+        if (property.metaType().id() == QMetaType::Bool
+            && value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0
             && value.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-            fail(path, lineNo, QStringLiteral("invalid value \"%1\" for key %2 in section [%3]").arg(value, key, section));
+            fail(path, lineNo,
+                QStringLiteral("invalid value \"%1\" for key %2 in section [%3]").arg(value, key, section));
         try {
             property.write(component, converted);
         } catch (const Exception& e) {

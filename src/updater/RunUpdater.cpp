@@ -21,15 +21,16 @@ void ShowFatalError(const std::exception& error)
         message += u'.';
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     platform::Messages().Show(QStringLiteral("Application Error"),
-                              QStringLiteral("Exception %1 in module %2.\n%3").arg(className, module, message),
-                              platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+        QStringLiteral("Exception %1 in module %2.\n%3").arg(className, module, message), platform::MessageIcon::Stop,
+        platform::MessageButtons::Ok);
 }
 
 int RunUpdater(UpdaterLinks& links)
 {
     QPointer<TfrmVersionControl> form;
     try {
-        form = new TfrmVersionControl(links, platform::ExecutableFolder() + QStringLiteral("VelkaroVersionControl.ini"));
+        form
+            = new TfrmVersionControl(links, platform::ExecutableFolder() + QStringLiteral("VelkaroVersionControl.ini"));
     } catch (const std::exception& e) {
         ShowFatalError(e);
         return 1;

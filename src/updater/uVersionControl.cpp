@@ -40,8 +40,9 @@ QFont tahoma(int pixelHeight)
 } // namespace
 
 TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QWidget(nullptr,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
     , links_(links)
 {
     setObjectName(QStringLiteral("frmVersionControl"));
@@ -75,9 +76,8 @@ TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deplo
     dspAnyPropose = new TDataSetProvider(this);
     dspAnyPropose->SetName(QStringLiteral("dspAnyPropose"));
     dspAnyPropose->SetOptions(poAllowCommandText | poUseQuoteChar);
-    dspAnyPropose->OnDataRequest = [this](TDataSetProvider* sender, const Variant& input) {
-        return dspAnyProposeDataRequest(sender, input);
-    };
+    dspAnyPropose->OnDataRequest
+        = [this](TDataSetProvider* sender, const Variant& input) { return dspAnyProposeDataRequest(sender, input); };
 
     cdsAnyPropose = new TClientDataSet(this);
     cdsAnyPropose->SetName(QStringLiteral("cdsAnyPropose"));
@@ -175,22 +175,22 @@ void TfrmVersionControl::CheckHasVersionConfig()
 
 void TfrmVersionControl::DownloadAndExecute(const QString& AppPath)
 {
-    static const QByteArray downloadUpdate = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)),
-                                                          QByteArrayLiteral("DownloadUpdate"));
+    static const QByteArray downloadUpdate
+        = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)), QByteArrayLiteral("DownloadUpdate"));
     const QString programName = QStringLiteral("Velkaro");
     const Variant answer = DispatchInvoke(AppServer, downloadUpdate, {CallArg(programName)});
 
     // Only a program replaces the program: anything but a non-empty byte
     // vector would leave a broken or empty Velkaro.exe behind.
     const bool isProgram = answer.VType() == (varArray | varByte) && answer.Array()->DimCount() == 1
-                           && answer.Array()->ElementCount() > 0;
+        && answer.Array()->ElementCount() > 0;
     if (!isProgram) {
         throw EVariantError(QStringLiteral("The application server's answer to DownloadUpdate is not a program "
                                            "(expected bytes, got %1); \"%2\" was left unchanged")
                                 .arg(answer.Array() != nullptr && answer.Array()->ElementCount() == 0
-                                         ? QStringLiteral("an empty array")
-                                         : Variant::TypeName(answer.VType()),
-                                     AppPath));
+                                        ? QStringLiteral("an empty array")
+                                        : Variant::TypeName(answer.VType()),
+                                    AppPath));
     }
     Convert->VariantToFile(AppPath, answer);
     ObjConfigManager->SetConfigValue(cdsConfig, VersionSection, VersionKey, vLastVersion);

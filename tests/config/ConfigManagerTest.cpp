@@ -27,8 +27,7 @@ void WriteConfig(const QList<Row>& rows)
 {
     TClientDataSet editor;
     editor.FieldDefs() = {{QStringLiteral("Section"), TFieldType::ftString, 20},
-                          {QStringLiteral("Key"), TFieldType::ftString, 20},
-                          {QStringLiteral("Value"), TFieldType::ftString, 255}};
+        {QStringLiteral("Key"), TFieldType::ftString, 20}, {QStringLiteral("Value"), TFieldType::ftString, 255}};
     editor.CreateDataSet();
     for (const Row& r : rows) {
         editor.Append();
@@ -47,14 +46,16 @@ QStringList FileRows()
     reader.LoadFromFile(TObjConfigManager::ConfigFilePath());
     QStringList rows;
     for (reader.First(); !reader.Eof(); reader.Next())
-        rows.append(reader.Fields(0)->AsString() + u'/' + reader.Fields(1)->AsString() + u'=' + reader.Fields(2)->AsString());
+        rows.append(
+            reader.Fields(0)->AsString() + u'/' + reader.Fields(1)->AsString() + u'=' + reader.Fields(2)->AsString());
     return rows;
 }
 
 // cdsConfig as the update client's window declares it.
 class ConfigStore : public ::testing::Test {
 protected:
-    ConfigStore() : messages_(shown_)
+    ConfigStore()
+        : messages_(shown_)
     {
         InitializeLibConfigManager();
         cdsConfig.setObjectName(QStringLiteral("cdsConfig"));
@@ -91,20 +92,20 @@ TEST_F(ConfigStore, GetAndSetValues)
         const char* name;
         QList<Row> file;
         QString section, key, value; // value written; empty: only read
-        QString read;                // GetConfigValue afterwards
-        QStringList fileRows;        // Config.cds afterwards
+        QString read; // GetConfigValue afterwards
+        QStringList fileRows; // Config.cds afterwards
     };
     const QString v300 = QString(300, u'9');
     const Case cases[] = {
         {"read a row", Seed, "ClientVersion", "Velkaro", {}, "1.0.7",
-         {"Zeta/a=z", "ClientVersion/Velkaro=1.0.7", "ClientVersion/Other=x"}},
+            {"Zeta/a=z", "ClientVersion/Velkaro=1.0.7", "ClientVersion/Other=x"}},
         {"missing row reads empty", {{"Zeta", "a", "z"}}, "ClientVersion", "Velkaro", {}, "", {"Zeta/a=z"}},
         {"missing row is appended and saved", {{"Zeta", "a", "z"}}, "ClientVersion", "Velkaro", "0", "0",
-         {"ClientVersion/Velkaro=0", "Zeta/a=z"}},
+            {"ClientVersion/Velkaro=0", "Zeta/a=z"}},
         {"existing row changes only its value", Seed, "ClientVersion", "Velkaro", "2.0", "2.0",
-         {"ClientVersion/Other=x", "ClientVersion/Velkaro=2.0", "Zeta/a=z"}},
+            {"ClientVersion/Other=x", "ClientVersion/Velkaro=2.0", "Zeta/a=z"}},
         {"key compares with case", Seed, "ClientVersion", "velkaro", "3", "3",
-         {"ClientVersion/Other=x", "ClientVersion/Velkaro=1.0.7", "ClientVersion/velkaro=3", "Zeta/a=z"}},
+            {"ClientVersion/Other=x", "ClientVersion/Velkaro=1.0.7", "ClientVersion/velkaro=3", "Zeta/a=z"}},
         {"300 characters keep the first 255", {}, "S", "K", v300, v300.left(255), {"S/K=" + v300.left(255)}},
         {"thai value", {}, "S", "K", "เวอร์ชั่นใหม่", "เวอร์ชั่นใหม่", {"S/K=เวอร์ชั่นใหม่"}},
     };
@@ -129,11 +130,11 @@ TEST_F(ConfigStore, GetOnAnOpenTableReadsItWithoutReloading)
     WriteConfig({{"ClientVersion", "Velkaro", "changed on disk"}});
     const QByteArray onDisk = folder.Read(QStringLiteral("Config.cds"));
     EXPECT_EQ(ObjConfigManager->GetConfigValue(&cdsConfig, QStringLiteral("ClientVersion"), QStringLiteral("Velkaro")),
-              QStringLiteral("1.0.7"));
+        QStringLiteral("1.0.7"));
     EXPECT_FALSE(cdsConfig.Active());
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), onDisk); // unchanged rows are not written back
     EXPECT_EQ(ObjConfigManager->GetConfigValue(&cdsConfig, QStringLiteral("ClientVersion"), QStringLiteral("Velkaro")),
-              QStringLiteral("changed on disk"));
+        QStringLiteral("changed on disk"));
 }
 
 TEST_F(ConfigStore, MissingFile)
@@ -150,7 +151,8 @@ TEST_F(ConfigStore, MissingFile)
     EXPECT_FALSE(cdsConfig.Active());
 
     shown_.shown.clear();
-    ObjConfigManager->SetConfigValue(&cdsConfig, QStringLiteral("ClientVersion"), QStringLiteral("Velkaro"), QStringLiteral("1"));
+    ObjConfigManager->SetConfigValue(
+        &cdsConfig, QStringLiteral("ClientVersion"), QStringLiteral("Velkaro"), QStringLiteral("1"));
     EXPECT_EQ(shown_.shown.size(), 1);
     EXPECT_FALSE(folder.Exists(QStringLiteral("Config.cds")));
 
@@ -181,8 +183,9 @@ TEST_F(ConfigStore, UnreadableFileTravelsWithoutAMessage)
 {
     folder.Write(QStringLiteral("Config.cds"), QByteArray("[ClientVersion]\nVelkaro=1\n"));
     EXPECT_THROW(ObjConfigManager->LoadConfiguration(&cdsConfig), EDatabaseError);
-    EXPECT_THROW(ObjConfigManager->SetConfigValue(&cdsConfig, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("V")),
-                 EDatabaseError);
+    EXPECT_THROW(
+        ObjConfigManager->SetConfigValue(&cdsConfig, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("V")),
+        EDatabaseError);
     EXPECT_FALSE(cdsConfig.Active());
     EXPECT_TRUE(shown_.shown.isEmpty());
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), QByteArray("[ClientVersion]\nVelkaro=1\n"));

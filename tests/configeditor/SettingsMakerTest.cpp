@@ -32,10 +32,7 @@ protected:
         FinalizeLibConfigManager();
     }
 
-    void writeConfig(const Rows& rows)
-    {
-        WriteConfigFile(folder.File(QStringLiteral("Config.cds")), rows);
-    }
+    void writeConfig(const Rows& rows) { WriteConfigFile(folder.File(QStringLiteral("Config.cds")), rows); }
 
     // Every row of the file, in file order.
     Rows readConfig()
@@ -90,7 +87,7 @@ protected:
 
     TempExeFolder folder;
     platform::RecordingMessageDisplay messages;
-    platform::ScopedMessageDisplay installed{messages};
+    platform::ScopedMessageDisplay installed {messages};
     QPointer<TfrmMain> form;
 };
 
@@ -109,7 +106,7 @@ TEST_F(SettingsMaker, WindowAndGridAreAsDescribed)
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(grid()->columnWidth(c), widths[c]);
         EXPECT_EQ(model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
-                  QStringList({"Section", "Key", "Value"})[c]);
+            QStringList({"Section", "Key", "Value"})[c]);
     }
     EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsEditable);
     EXPECT_FALSE(model->flags(model->index(0, 1)) & Qt::ItemIsEditable);

@@ -1,5 +1,5 @@
-#include "core/Exceptions.h"
 #include "core/LateBound.h"
+#include "core/Exceptions.h"
 
 #include <QMap>
 
@@ -40,10 +40,10 @@ public:
         return S_OK;
     }
 
-    HRESULT Invoke(qint32 dispId, quint32 lcid, quint16 flags, DispParams& params, Variant* result,
-                   ExcepInfo* excepInfo) override
+    HRESULT Invoke(
+        qint32 dispId, quint32 lcid, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excepInfo) override
     {
-        Call call{dispId, lcid, flags, {}, {}, {}, params.namedArgs, result != nullptr};
+        Call call {dispId, lcid, flags, {}, {}, {}, params.namedArgs, result != nullptr};
         for (Variant& arg : params.args) {
             call.types.push_back(arg.VType());
             call.values.push_back(arg.Deref());
@@ -61,7 +61,7 @@ public:
         return invokeResult;
     }
 
-    QMap<QString, qint32> members{{"DownloadUpdate", 7}, {"Version", 8}, {"Caption", 9}, {"Mode", 10}};
+    QMap<QString, qint32> members {{"DownloadUpdate", 7}, {"Version", 8}, {"Caption", 9}, {"Mode", 10}};
     HRESULT lookupResult = S_OK;
     HRESULT invokeResult = S_OK;
     ExcepInfo exception;
@@ -114,7 +114,10 @@ protected:
 TEST_F(LateBoundTest, DownloadUpdateIsOneLookupAndOneMethodCallWithOneText)
 {
     const QByteArray desc = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)), "DownloadUpdate");
-    EXPECT_EQ(desc, QByteArray("\x01\x01\x00\x4A" "DownloadUpdate\0", 19));
+    EXPECT_EQ(desc,
+        QByteArray("\x01\x01\x00\x4A"
+                   "DownloadUpdate\0",
+            19));
 
     object->answer = Variant::FromBytes(QByteArray("MZ\x90\0", 4));
     const QString program = QStringLiteral("Velkaro");
@@ -122,7 +125,7 @@ TEST_F(LateBoundTest, DownloadUpdateIsOneLookupAndOneMethodCallWithOneText)
 
     EXPECT_EQ(result, object->answer);
     ASSERT_EQ(object->lookups.size(), 1);
-    EXPECT_EQ(object->lookups[0], QStringList{"DownloadUpdate"});
+    EXPECT_EQ(object->lookups[0], QStringList {"DownloadUpdate"});
     ASSERT_EQ(object->calls.size(), 1u);
     const RecordingObject::Call& call = object->calls[0];
     EXPECT_EQ(call.dispId, 7);
@@ -130,7 +133,7 @@ TEST_F(LateBoundTest, DownloadUpdateIsOneLookupAndOneMethodCallWithOneText)
     EXPECT_EQ(call.flags, DISPATCH_METHOD);
     EXPECT_TRUE(call.wantResult);
     EXPECT_TRUE(call.namedArgs.empty());
-    ASSERT_EQ(call.types, std::vector<VarType>{varOleStr});
+    ASSERT_EQ(call.types, std::vector<VarType> {varOleStr});
     EXPECT_EQ(call.values[0].ToString(), program);
 
     // Identifiers are not kept: the next call asks again.
@@ -176,11 +179,11 @@ TEST_F(LateBoundTest, NamedArgumentsAreLookedUpWithTheMember)
 {
     const QString caption = QStringLiteral("x");
     const qint32 mode = 2;
-    DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, "\x4A\x03", "DownloadUpdate", {"Caption", "Mode"}),
-                   {caption, mode});
+    DispatchInvoke(
+        target, MakeCallDesc(DISPATCH_METHOD, "\x4A\x03", "DownloadUpdate", {"Caption", "Mode"}), {caption, mode});
     ASSERT_EQ(object->lookups.size(), 1);
-    EXPECT_EQ(object->lookups[0], (QStringList{"DownloadUpdate", "Caption", "Mode"}));
-    EXPECT_EQ(object->calls[0].namedArgs, (std::vector<qint32>{9, 10}));
+    EXPECT_EQ(object->lookups[0], (QStringList {"DownloadUpdate", "Caption", "Mode"}));
+    EXPECT_EQ(object->calls[0].namedArgs, (std::vector<qint32> {9, 10}));
 }
 
 TEST_F(LateBoundTest, ArgumentConversion)
@@ -258,7 +261,7 @@ TEST_F(LateBoundTest, ArgumentsArePlacedLastFirst)
     const double third = 3.0;
     DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, "\x03\x4A\x05", "Mode"), {first, second, third});
     ASSERT_EQ(object->calls.size(), 1u);
-    EXPECT_EQ(object->calls[0].values, (std::vector<Variant>{Variant(3.0), Variant(second), Variant(1)}));
+    EXPECT_EQ(object->calls[0].values, (std::vector<Variant> {Variant(3.0), Variant(second), Variant(1)}));
 }
 
 TEST_F(LateBoundTest, ReferenceTextsAndBooleansTravelAsTemporariesWrittenBack)
@@ -267,13 +270,11 @@ TEST_F(LateBoundTest, ReferenceTextsAndBooleansTravelAsTemporariesWrittenBack)
     QByteArray narrow = "old";
     bool flag = false;
     DispatchInvoke(target,
-                   MakeCallDesc(DISPATCH_METHOD,
-                                typeBytes({byRef(varUStrArg), byRef(varStrArg), byRef(varBoolean)}),
-                                "Mode"),
-                   {wide, narrow, flag});
+        MakeCallDesc(DISPATCH_METHOD, typeBytes({byRef(varUStrArg), byRef(varStrArg), byRef(varBoolean)}), "Mode"),
+        {wide, narrow, flag});
     ASSERT_EQ(object->calls.size(), 1u);
     const RecordingObject::Call& call = object->calls[0];
-    EXPECT_EQ(call.types, (std::vector<VarType>{varByRef | varBoolean, varByRef | varOleStr, varByRef | varOleStr}));
+    EXPECT_EQ(call.types, (std::vector<VarType> {varByRef | varBoolean, varByRef | varOleStr, varByRef | varOleStr}));
     EXPECT_EQ(call.values[1].ToString(), QStringLiteral("old"));
     EXPECT_EQ(call.values[2].ToString(), QStringLiteral("old"));
     EXPECT_EQ(wide, QStringLiteral("written back"));
@@ -283,10 +284,8 @@ TEST_F(LateBoundTest, ReferenceTextsAndBooleansTravelAsTemporariesWrittenBack)
     // A failed call writes nothing back.
     wide = QStringLiteral("kept");
     object->invokeResult = E_FAIL;
-    EXPECT_THROW(DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, typeBytes({byRef(varUStrArg)}),
-                                                     "Mode"),
-                                {wide}),
-                 EOleException);
+    EXPECT_THROW(DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, typeBytes({byRef(varUStrArg)}), "Mode"), {wide}),
+        EOleException);
     EXPECT_EQ(wide, QStringLiteral("kept"));
 }
 
@@ -316,35 +315,40 @@ TEST_F(LateBoundTest, Failures)
     const auto plain = [&] { DispatchInvoke(target, noArgs, {}); };
     const Case cases[] = {
         {"empty target", [] {}, [&] { DispatchInvoke(Variant(), noArgs, {}); },
-         {"EVariantError", "Invalid variant operation"}, false},
+            {"EVariantError", "Invalid variant operation"}, false},
         {"null target", [] {}, [&] { DispatchInvoke(Variant::Null(), noArgs, {}); },
-         {"EVariantError", "Invalid variant operation"}, false},
-        {"reference to an empty variant", [] {}, [&] { DispatchInvoke(Variant::ByRef(varVariant, &empty), noArgs, {}); },
-         {"EVariantError", "Invalid variant operation"}, false},
+            {"EVariantError", "Invalid variant operation"}, false},
+        {"reference to an empty variant", [] {},
+            [&] { DispatchInvoke(Variant::ByRef(varVariant, &empty), noArgs, {}); },
+            {"EVariantError", "Invalid variant operation"}, false},
         {"reference to nothing", [] {}, [&] { DispatchInvoke(Variant(DispatchRef()), noArgs, {}); },
-         {"EVariantError", "Invalid variant operation"}, false},
+            {"EVariantError", "Invalid variant operation"}, false},
         {"number target", [] {}, [&] { DispatchInvoke(Variant(42), noArgs, {}); },
-         {"EOleError", "Variant does not reference an automation object"}, false},
+            {"EOleError", "Variant does not reference an automation object"}, false},
         {"text target", [] {}, [&] { DispatchInvoke(Variant(QStringLiteral("x")), noArgs, {}); },
-         {"EOleError", "Variant does not reference an automation object"}, false},
+            {"EOleError", "Variant does not reference an automation object"}, false},
         {"65 arguments", [] {}, [&] { DispatchInvoke(target, tooMany, manyArgs); },
-         {"EOleError", "Dispatch methods do not support more than 64 parameters"}, false},
+            {"EOleError", "Dispatch methods do not support more than 64 parameters"}, false},
         {"unknown member", [] {}, [&] { DispatchInvoke(target, unknown, {}); },
-         {"EOleError", "Method 'Nope' not supported by automation object"}, true},
+            {"EOleError", "Method 'Nope' not supported by automation object"}, true},
         {"lookup fails otherwise", [&] { object->lookupResult = E_NOTIMPL; }, plain,
-         {"EOleException", "Not implemented", E_NOTIMPL}, true},
-        {"object raised an error", [&] {
-             object->invokeResult = DISP_E_EXCEPTION;
-             object->exception = {0x1234, {}, QStringLiteral("Disk full. . \t\r\n")};
-         }, plain, {"EOleException", "Disk full", 0x1234}, true},
-        {"object raised an error without a description", [&] {
-             object->invokeResult = DISP_E_EXCEPTION;
-             object->exception = {E_FAIL, {}, QStringLiteral(" ...")};
-         }, plain, {"EOleException", "Unspecified error", E_FAIL}, true},
+            {"EOleException", "Not implemented", E_NOTIMPL}, true},
+        {"object raised an error",
+            [&] {
+                object->invokeResult = DISP_E_EXCEPTION;
+                object->exception = {0x1234, {}, QStringLiteral("Disk full. . \t\r\n")};
+            },
+            plain, {"EOleException", "Disk full", 0x1234}, true},
+        {"object raised an error without a description",
+            [&] {
+                object->invokeResult = DISP_E_EXCEPTION;
+                object->exception = {E_FAIL, {}, QStringLiteral(" ...")};
+            },
+            plain, {"EOleException", "Unspecified error", E_FAIL}, true},
         {"type mismatch", [&] { object->invokeResult = DISP_E_TYPEMISMATCH; }, plain,
-         {"EOleException", "Type mismatch", DISP_E_TYPEMISMATCH}, true},
+            {"EOleException", "Type mismatch", DISP_E_TYPEMISMATCH}, true},
         {"code without a text", [&] { object->invokeResult = HRESULT(0x80041234u); }, plain,
-         {"EOleException", "OLE error 80041234", HRESULT(0x80041234u)}, true},
+            {"EOleException", "OLE error 80041234", HRESULT(0x80041234u)}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -364,8 +368,9 @@ TEST_F(LateBoundTest, UnsupportedArgumentTypesAreRefusedBeforeTheCall)
     for (const quint8 typeByte : {quint8(14), quint8(15), quint8(22), quint8(0x47), quint8(0x7F)}) {
         SCOPED_TRACE(int(typeByte));
         *object = RecordingObject();
-        const Caught caught = catchError(
-            [&] { DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(typeByte)), "Mode"), {storage}); });
+        const Caught caught = catchError([&] {
+            DispatchInvoke(target, MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(typeByte)), "Mode"), {storage});
+        });
         EXPECT_EQ(caught.className, "EVariantError");
         EXPECT_EQ(caught.message, QStringLiteral("Variant method calls not supported"));
         EXPECT_TRUE(object->calls.empty());

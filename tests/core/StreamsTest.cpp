@@ -1,5 +1,5 @@
-#include "core/Exceptions.h"
 #include "core/Streams.h"
+#include "core/Exceptions.h"
 
 #include <QDir>
 #include <QFile>
@@ -139,7 +139,7 @@ TEST(FileStream, OpenAndCreateErrorsNameTheFileAndTheReason)
         {"read", missing, FileOpenMode::Read, QStringLiteral("Cannot open file \"%1\". %2").arg(missing, reason)},
         {"write", missing, FileOpenMode::ReadWrite, QStringLiteral("Cannot open file \"%1\". %2").arg(missing, reason)},
         {"create", inMissingFolder, FileOpenMode::Create,
-         QStringLiteral("Cannot create file \"%1\". %2").arg(inMissingFolder, reason)},
+            QStringLiteral("Cannot create file \"%1\". %2").arg(inMissingFolder, reason)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,7 +159,7 @@ TEST(FileStream, OpenAndCreateErrorsNameTheFileAndTheReason)
         TFileStream s(relative, FileOpenMode::Read);
         ADD_FAILURE() << "opened";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot open file \"%1\". %2")
-                                   .arg(QDir::current().absoluteFilePath(relative), reason));
+        EXPECT_EQ(e.Message(),
+            QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::current().absoluteFilePath(relative), reason));
     }
 }

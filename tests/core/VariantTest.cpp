@@ -1,5 +1,5 @@
-#include "core/Exceptions.h"
 #include "core/Variant.h"
+#include "core/Exceptions.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +34,8 @@ TEST(Variant, ByteArrayDataRefusesOtherShapes)
 {
     SafeArray twoDims(varByte, {{0, 1}, {0, 1}});
     SafeArray words(varWord, {{0, 3}});
-    for (const Variant& v : {Variant(), Variant::Null(), Variant(QStringLiteral("x")), Variant(twoDims),
-                             Variant(words)}) {
+    for (const Variant& v :
+        {Variant(), Variant::Null(), Variant(QStringLiteral("x")), Variant(twoDims), Variant(words)}) {
         SCOPED_TRACE(Variant::TypeName(v.VType()).toStdString());
         EXPECT_THROW(v.ByteArrayData(), EVariantError);
     }

@@ -1,6 +1,5 @@
 #include "core/AnsiCodec.h"
 
-
 #include <gtest/gtest.h>
 
 using namespace velkaro;
@@ -17,15 +16,19 @@ TEST(AnsiCodec, EncodesAndDecodesByCodePage)
     };
     const QString thai = QStringLiteral("ไม่พบไฟล์ ฿๙");
     const Case cases[] = {
-        {"ascii", 874, QStringLiteral("Section;Key 1"), QByteArray("Section;Key 1"), true, QStringLiteral("Section;Key 1")},
-        {"thai letters, tone marks, baht, digit", 874, thai, QByteArray("\xE4\xC1\xE8\xBE\xBA\xE4\xBF\xC5\xEC \xDF\xF9"), true, thai},
-        {"cp874 punctuation", 874, QStringLiteral("\u20AC\u2026\u2018\u2014\u00A0"), QByteArray("\x80\x85\x91\x97\xA0"), true,
-         QStringLiteral("\u20AC\u2026\u2018\u2014\u00A0")},
-        {"latin letter not in 874", 874, QStringLiteral("caf\u00E9"), QByteArray("caf?"), false, QStringLiteral("caf?")},
-        {"surrogate pair is one default char", 874, QStringLiteral("a\U0001F600b"), QByteArray("a?b"), false, QStringLiteral("a?b")},
+        {"ascii", 874, QStringLiteral("Section;Key 1"), QByteArray("Section;Key 1"), true,
+            QStringLiteral("Section;Key 1")},
+        {"thai letters, tone marks, baht, digit", 874, thai,
+            QByteArray("\xE4\xC1\xE8\xBE\xBA\xE4\xBF\xC5\xEC \xDF\xF9"), true, thai},
+        {"cp874 punctuation", 874, QStringLiteral("\u20AC\u2026\u2018\u2014\u00A0"), QByteArray("\x80\x85\x91\x97\xA0"),
+            true, QStringLiteral("\u20AC\u2026\u2018\u2014\u00A0")},
+        {"latin letter not in 874", 874, QStringLiteral("caf\u00E9"), QByteArray("caf?"), false,
+            QStringLiteral("caf?")},
+        {"surrogate pair is one default char", 874, QStringLiteral("a\U0001F600b"), QByteArray("a?b"), false,
+            QStringLiteral("a?b")},
         {"lone surrogate", 874, QString(QChar(0xD800)), QByteArray("?"), false, QStringLiteral("?")},
         {"cp1252 latin", 1252, QStringLiteral("caf\u00E9 \u20AC\u0178"), QByteArray("caf\xE9 \x80\x9F"), true,
-         QStringLiteral("caf\u00E9 \u20AC\u0178")},
+            QStringLiteral("caf\u00E9 \u20AC\u0178")},
         {"thai not in 1252", 1252, QStringLiteral("\u0E01x"), QByteArray("?x"), false, QStringLiteral("?x")},
     };
     for (const Case& c : cases) {
@@ -57,8 +60,8 @@ TEST(AnsiCodec, OrdersAsTheDecodedText)
     // Byte order and text order differ for 874's punctuation (0x80..0xA0 stand
     // for characters above the Thai block) and agree elsewhere.
     const QString texts[] = {QString(), QStringLiteral("A"), QStringLiteral("AB"), QStringLiteral("a"),
-                             QStringLiteral("\u0E01"), QStringLiteral("\u0E01\u0E02"), QStringLiteral("\u0E5B"),
-                             QStringLiteral("\u20AC"), QStringLiteral("\u2026"), QStringLiteral("\u00A0")};
+        QStringLiteral("\u0E01"), QStringLiteral("\u0E01\u0E02"), QStringLiteral("\u0E5B"), QStringLiteral("\u20AC"),
+        QStringLiteral("\u2026"), QStringLiteral("\u00A0")};
     for (const QString& a : texts) {
         for (const QString& b : texts) {
             SCOPED_TRACE(testing::Message() << a.toStdString() << " vs " << b.toStdString());

@@ -1,5 +1,5 @@
-#include "core/Exceptions.h"
 #include "data/ClientDataSet.h"
+#include "core/Exceptions.h"
 #include "data/Provider.h"
 #include "support/Fixtures.h"
 
@@ -21,7 +21,7 @@ namespace {
 QList<TFieldDef> ConfigDefs()
 {
     return {{QStringLiteral("Section"), ftString, 20}, {QStringLiteral("Key"), ftString, 20},
-            {QStringLiteral("Value"), ftString, 255}};
+        {QStringLiteral("Value"), ftString, 255}};
 }
 
 void AddConfigRow(TDataSet& t, const QString& section, const QString& key, const QString& value)
@@ -40,8 +40,8 @@ QStringList Rows(TDataSet& t)
     QStringList rows;
     for (t.First(); !t.Eof(); t.Next()) {
         rows.append(t.FieldByName(QStringLiteral("Section"))->AsString() + u'/'
-                    + t.FieldByName(QStringLiteral("Key"))->AsString() + u'='
-                    + t.FieldByName(QStringLiteral("Value"))->AsString());
+            + t.FieldByName(QStringLiteral("Key"))->AsString() + u'='
+            + t.FieldByName(QStringLiteral("Value"))->AsString());
     }
     if (at > 0)
         t.SetRecNo(at);
@@ -74,8 +74,9 @@ TEST(ClientDataSet, IndexOrdersByExactTextAndFindKeyFindsRows)
     AddConfigRow(*t, QStringLiteral("ก"), QStringLiteral("x"), QStringLiteral("thai"));
     AddConfigRow(*t, QStringLiteral("b"), QStringLiteral("1"), QStringLiteral("b1"));
     AddConfigRow(*t, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), QStringLiteral("k"), QStringLiteral("long"));
-    EXPECT_EQ(Rows(*t), (QStringList{"ABCDEFGHIJKLMNOPQRST/k=long", "B/1=B1", "ClientVersion/Velkaro=1.0", "b/1=b1",
-                                     "b/2=b2", "ก/x=thai"}));
+    EXPECT_EQ(Rows(*t),
+        (QStringList {
+            "ABCDEFGHIJKLMNOPQRST/k=long", "B/1=B1", "ClientVersion/Velkaro=1.0", "b/1=b1", "b/2=b2", "ก/x=thai"}));
     // Each posted row is current.
     EXPECT_EQ(t->RecNo(), 1);
 
@@ -91,7 +92,8 @@ TEST(ClientDataSet, IndexOrdersByExactTextAndFindKeyFindsRows)
         {"second field decides", {QStringLiteral("b"), QStringLiteral("2")}, true, QStringLiteral("b2")},
         {"thai", {QStringLiteral("ก"), QStringLiteral("x")}, true, QStringLiteral("thai")},
         {"leading index field only", {QStringLiteral("b")}, true, QStringLiteral("b1")},
-        {"key cut to the width as stored", {QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), QStringLiteral("k")}, true, QStringLiteral("long")},
+        {"key cut to the width as stored", {QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), QStringLiteral("k")}, true,
+            QStringLiteral("long")},
         {"missing", {QStringLiteral("b"), QStringLiteral("3")}, false, {}},
         {"past the end", {QStringLiteral("zzz"), QStringLiteral("1")}, false, {}},
     };
@@ -102,8 +104,8 @@ TEST(ClientDataSet, IndexOrdersByExactTextAndFindKeyFindsRows)
         EXPECT_EQ(Current(*t), c.found ? c.value : QStringLiteral("1.0")); // a miss leaves the cursor
     }
     EXPECT_THROW(t->FindKey({Variant(QStringLiteral("a")), Variant(QStringLiteral("b")), Variant(QStringLiteral("c")),
-                             Variant(QStringLiteral("d"))}),
-                 EDatabaseError);
+                     Variant(QStringLiteral("d"))}),
+        EDatabaseError);
 }
 
 TEST(ClientDataSet, EditInsertPostCancelDelete)
@@ -119,35 +121,82 @@ TEST(ClientDataSet, EditInsertPostCancelDelete)
     };
     const Case cases[] = {
         {"edit and post moves the row by the index",
-         [&](TClientDataSet& t) { t.FindKey({QStringLiteral("a"), QStringLiteral("1")}); t.Edit(); set(t, "Section", "d"); t.Post(); },
-         {"b/1=b", "c/1=c", "d/1=a"}, "a"},
+            [&](TClientDataSet& t) {
+                t.FindKey({QStringLiteral("a"), QStringLiteral("1")});
+                t.Edit();
+                set(t, "Section", "d");
+                t.Post();
+            },
+            {"b/1=b", "c/1=c", "d/1=a"}, "a"},
         {"edit and cancel",
-         [&](TClientDataSet& t) { t.Last(); t.Edit(); set(t, "Value", "zz"); EXPECT_EQ(Current(t), "zz"); t.Cancel(); },
-         {"a/1=a", "b/1=b", "c/1=c"}, "c"},
+            [&](TClientDataSet& t) {
+                t.Last();
+                t.Edit();
+                set(t, "Value", "zz");
+                EXPECT_EQ(Current(t), "zz");
+                t.Cancel();
+            },
+            {"a/1=a", "b/1=b", "c/1=c"}, "c"},
         {"insert is placed by the index",
-         [&](TClientDataSet& t) { t.Insert(); set(t, "Section", "bb"); set(t, "Key", "1"); set(t, "Value", "new"); t.Post(); },
-         {"a/1=a", "b/1=b", "bb/1=new", "c/1=c"}, "new"},
+            [&](TClientDataSet& t) {
+                t.Insert();
+                set(t, "Section", "bb");
+                set(t, "Key", "1");
+                set(t, "Value", "new");
+                t.Post();
+            },
+            {"a/1=a", "b/1=b", "bb/1=new", "c/1=c"}, "new"},
         {"insert cancelled",
-         [&](TClientDataSet& t) { t.Insert(); set(t, "Value", "x"); t.Cancel(); },
-         {"a/1=a", "b/1=b", "c/1=c"}, "b"},
+            [&](TClientDataSet& t) {
+                t.Insert();
+                set(t, "Value", "x");
+                t.Cancel();
+            },
+            {"a/1=a", "b/1=b", "c/1=c"}, "b"},
         {"moving posts a changed row",
-         [&](TClientDataSet& t) { t.First(); t.Edit(); set(t, "Value", "A"); t.Next(); },
-         {"a/1=A", "b/1=b", "c/1=c"}, "b"},
+            [&](TClientDataSet& t) {
+                t.First();
+                t.Edit();
+                set(t, "Value", "A");
+                t.Next();
+            },
+            {"a/1=A", "b/1=b", "c/1=c"}, "b"},
         {"moving drops an unchanged new row",
-         [&](TClientDataSet& t) { t.Append(); t.First(); },
-         {"a/1=a", "b/1=b", "c/1=c"}, "a"},
+            [&](TClientDataSet& t) {
+                t.Append();
+                t.First();
+            },
+            {"a/1=a", "b/1=b", "c/1=c"}, "a"},
         {"delete the middle row",
-         [&](TClientDataSet& t) { t.SetRecNo(2); t.Delete(); EXPECT_EQ(Current(t), "c"); },
-         {"a/1=a", "c/1=c"}, "c"},
+            [&](TClientDataSet& t) {
+                t.SetRecNo(2);
+                t.Delete();
+                EXPECT_EQ(Current(t), "c");
+            },
+            {"a/1=a", "c/1=c"}, "c"},
         {"delete the last row",
-         [&](TClientDataSet& t) { t.Last(); t.Delete(); EXPECT_TRUE(t.Eof()); EXPECT_EQ(Current(t), "b"); },
-         {"a/1=a", "b/1=b"}, "b"},
+            [&](TClientDataSet& t) {
+                t.Last();
+                t.Delete();
+                EXPECT_TRUE(t.Eof());
+                EXPECT_EQ(Current(t), "b");
+            },
+            {"a/1=a", "b/1=b"}, "b"},
         {"delete while inserting drops the new row",
-         [&](TClientDataSet& t) { t.Insert(); set(t, "Value", "x"); t.Delete(); },
-         {"a/1=a", "b/1=b", "c/1=c"}, "b"},
+            [&](TClientDataSet& t) {
+                t.Insert();
+                set(t, "Value", "x");
+                t.Delete();
+            },
+            {"a/1=a", "b/1=b", "c/1=c"}, "b"},
         {"value longer than the width",
-         [&](TClientDataSet& t) { t.First(); t.Edit(); t.FieldByName("Value")->SetAsString(QString(300, u'v')); t.Post(); },
-         {"a/1=" + QString(255, u'v'), "b/1=b", "c/1=c"}, QString(255, u'v')},
+            [&](TClientDataSet& t) {
+                t.First();
+                t.Edit();
+                t.FieldByName("Value")->SetAsString(QString(300, u'v'));
+                t.Post();
+            },
+            {"a/1=" + QString(255, u'v'), "b/1=b", "c/1=c"}, QString(255, u'v')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,11 +220,11 @@ TEST(ClientDataSet, WithoutIndexRowsKeepTheirPlace)
     EXPECT_EQ(t->RecNo(), 1);
     t->FieldByName(QStringLiteral("Value"))->SetAsString(QStringLiteral("inserted"));
     t->Post();
-    EXPECT_EQ(Rows(*t), (QStringList{"/=inserted", "z/1=first", "a/1=second"}));
+    EXPECT_EQ(Rows(*t), (QStringList {"/=inserted", "z/1=first", "a/1=second"}));
     EXPECT_THROW(t->FindKey({QStringLiteral("a")}), EDatabaseError);
     // Ordering later sorts the open table.
     t->SetIndexFieldNames(QStringLiteral("Section"));
-    EXPECT_EQ(Rows(*t), (QStringList{"/=inserted", "a/1=second", "z/1=first"}));
+    EXPECT_EQ(Rows(*t), (QStringList {"/=inserted", "a/1=second", "z/1=first"}));
 }
 
 TEST(ClientDataSet, ErrorsCarryTheTableName)
@@ -195,9 +244,12 @@ TEST(ClientDataSet, ErrorsCarryTheTableName)
         {"Edit on closed", [&] { named.Edit(); }, "cdsConfig: " + closed},
         {"SaveToFile on closed", [&] { named.SaveToFile(QStringLiteral("/tmp/x.cds")); }, "cdsConfig: " + closed},
         {"unnamed closed", [&] { unnamed.Next(); }, closed},
-        {"field not found", [&] { named.FieldByName(QStringLiteral("Version")); }, QStringLiteral("cdsConfig: Field 'Version' not found")},
-        {"unnamed field not found", [&] { unnamed.FieldByName(QStringLiteral("Version")); }, QStringLiteral("Field 'Version' not found")},
-        {"open without fields or source", [&] { named.Open(); }, QStringLiteral("cdsConfig: Missing data provider or data packet")},
+        {"field not found", [&] { named.FieldByName(QStringLiteral("Version")); },
+            QStringLiteral("cdsConfig: Field 'Version' not found")},
+        {"unnamed field not found", [&] { unnamed.FieldByName(QStringLiteral("Version")); },
+            QStringLiteral("Field 'Version' not found")},
+        {"open without fields or source", [&] { named.Open(); },
+            QStringLiteral("cdsConfig: Missing data provider or data packet")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -271,7 +323,7 @@ TEST(ClientDataSet, FileRoundTripKeepsDefinitionsRowsAndOrder)
     loaded.LoadFromFile(folder.File(QStringLiteral("t.cds")));
     EXPECT_EQ(loaded.FieldDefs(), ConfigDefs());
     EXPECT_EQ(loaded.RecNo(), 1);
-    EXPECT_EQ(Rows(loaded), (QStringList{"A/k=edited", "ClientVersion/Velkaro=เวอร์ชั่น 2"}));
+    EXPECT_EQ(Rows(loaded), (QStringList {"A/k=edited", "ClientVersion/Velkaro=เวอร์ชั่น 2"}));
 
     // A relative name is taken from the executable's folder.
     TClientDataSet relative;
@@ -331,10 +383,20 @@ TEST(ClientDataSet, ClosingWritesTheFileWhenRowsChangedOrItIsMissing)
     const Case cases[] = {
         {"unchanged: left alone", false, [](TClientDataSet&) {}, false},
         {"changed: written", false,
-         [](TClientDataSet& t) { t.Edit(); t.FieldByName("Value")->SetAsString("v2"); t.Post(); }, true},
+            [](TClientDataSet& t) {
+                t.Edit();
+                t.FieldByName("Value")->SetAsString("v2");
+                t.Post();
+            },
+            true},
         {"deleted row: written", false, [](TClientDataSet& t) { t.Delete(); }, true},
         {"changed then saved there: not again", false,
-         [&](TClientDataSet& t) { t.Delete(); t.SaveToFile(folder.File(name)); folder.Write(name, marker); }, false},
+            [&](TClientDataSet& t) {
+                t.Delete();
+                t.SaveToFile(folder.File(name));
+                folder.Write(name, marker);
+            },
+            false},
         {"file gone: written", true, [](TClientDataSet&) {}, true},
     };
     for (const Case& c : cases) {
@@ -374,7 +436,7 @@ TEST(ClientDataSet, FailedSavesLeaveThePreviousFileWhole)
         AddConfigRow(*t, QStringLiteral("S%1").arg(i), QStringLiteral("K"), QString(200, u'x'));
 
     // The file-size limit binds root too: the write fails part-way.
-    struct rlimit saved {};
+    struct rlimit saved { };
     getrlimit(RLIMIT_FSIZE, &saved);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;
@@ -389,7 +451,7 @@ TEST(ClientDataSet, FailedSavesLeaveThePreviousFileWhole)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), before);
-    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList{"Config.cds"}); // no temporary left behind
+    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList {"Config.cds"}); // no temporary left behind
 
     // A name that is a folder cannot be written either.
     QDir(folder.Path()).mkdir(QStringLiteral("sub"));

@@ -1,10 +1,9 @@
 // The packet encoding: documented bytes both ways, and inputs that must be
 // refused without reading or allocating beyond what they hold.
+#include "data/DataPacket.h"
 #include "core/Exceptions.h"
 #include "data/ClientDataSet.h"
-#include "data/DataPacket.h"
 #include "support/Fixtures.h"
-
 
 #include <gtest/gtest.h>
 
@@ -22,7 +21,10 @@ QByteArray U16(quint16 v)
     b.append(char(v >> 8));
     return b;
 }
-QByteArray U32(quint32 v) { return U16(quint16(v & 0xFFFF)) + U16(quint16(v >> 16)); }
+QByteArray U32(quint32 v)
+{
+    return U16(quint16(v & 0xFFFF)) + U16(quint16(v >> 16));
+}
 
 QByteArray Header(quint32 fields, quint32 rows, quint16 version = 1, QByteArray magic = "VKDS")
 {
@@ -34,7 +36,10 @@ QByteArray Def(const QByteArray& utf8Name, quint8 type, quint32 size, quint8 fla
     return U16(quint16(utf8Name.size())) + utf8Name + char(type) + char(flags) + U32(size);
 }
 
-QByteArray Str(const QByteArray& s) { return U32(quint32(s.size())) + s; }
+QByteArray Str(const QByteArray& s)
+{
+    return U32(quint32(s.size())) + s;
+}
 
 // Fields Section (string 20), N (integer), W (wide string 10, required).
 QByteArray ThreeDefs()
@@ -44,16 +49,16 @@ QByteArray ThreeDefs()
 
 QByteArray ValidPacket()
 {
-    return Header(3, 2) + ThreeDefs()
-           + QByteArray(1, '\0') + Str("\xA1\xA2") + U32(7) + U32(2) + QByteArray("h\0i\0", 4) // all set
-           + QByteArray(1, '\x03') + U32(0);                                                 // two nulls, W empty
+    return Header(3, 2) + ThreeDefs() + QByteArray(1, '\0') + Str("\xA1\xA2") + U32(7) + U32(2)
+        + QByteArray("h\0i\0", 4) // all set
+        + QByteArray(1, '\x03') + U32(0); // two nulls, W empty
 }
 
 } // namespace
 
 TEST(DataPacket, DocumentedBytesBothWays)
 {
-    const QList<TFieldDef> defs{{QStringLiteral("K"), ftString, 20}};
+    const QList<TFieldDef> defs {{QStringLiteral("K"), ftString, 20}};
     StoredValue ab;
     ab.isNull = false;
     ab.bytes = "ab";
@@ -66,7 +71,7 @@ TEST(DataPacket, DocumentedBytesBothWays)
     const datapacket::Decoded decoded = datapacket::Decode(bytes);
     EXPECT_EQ(decoded.fieldDefs, defs);
     ASSERT_EQ(decoded.records.size(), 1u);
-    EXPECT_EQ(datapacket::DecodeRecord(defs, decoded.records[0]), QList<StoredValue>{ab});
+    EXPECT_EQ(datapacket::DecodeRecord(defs, decoded.records[0]), QList<StoredValue> {ab});
 }
 
 TEST(DataPacket, ValidPacketFillsATable)
@@ -96,35 +101,46 @@ TEST(DataPacket, RefusesMalformedInput)
         cases.push_back({"cut after " + std::to_string(cut) + " bytes", valid.left(cut), {}});
     cases.push_back({"junk appended", valid + "x", QStringLiteral("1 unexpected bytes after the last row")});
     cases.push_back({"wrong magic", Header(0, 0, 1, "VKDX"), QStringLiteral("not a table (wrong signature)")});
-    cases.push_back({"foreign file", QByteArray("<?xml version=\"1.0\"?><DATAPACKET/>"), QStringLiteral("not a table (wrong signature)")});
+    cases.push_back({"foreign file", QByteArray("<?xml version=\"1.0\"?><DATAPACKET/>"),
+        QStringLiteral("not a table (wrong signature)")});
     cases.push_back({"wrong version", Header(0, 0, 2), QStringLiteral("unsupported version 2")});
-    cases.push_back({"header flags", QByteArray("VKDS") + U16(1) + U16(4) + U32(0) + U32(0), QStringLiteral("unknown header flags")});
-    cases.push_back({"huge field count", Header(0xFFFFFFFF, 0), QStringLiteral("4294967295 fields claimed, more than the data holds")});
+    cases.push_back({"header flags", QByteArray("VKDS") + U16(1) + U16(4) + U32(0) + U32(0),
+        QStringLiteral("unknown header flags")});
+    cases.push_back({"huge field count", Header(0xFFFFFFFF, 0),
+        QStringLiteral("4294967295 fields claimed, more than the data holds")});
     cases.push_back({"huge row count", Header(3, 0xFFFFFFFF) + ThreeDefs() + QByteArray(1, '\x07'),
-                     QStringLiteral("4294967295 rows claimed, more than the data holds")});
+        QStringLiteral("4294967295 rows claimed, more than the data holds")});
     cases.push_back({"rows without fields", Header(0, 1), QStringLiteral("1 rows claimed, more than the data holds")});
-    cases.push_back({"huge name length", Header(1, 0) + U16(0xFFFF) + QByteArray(8, 'K'), QStringLiteral("the data ends inside field definition 1")});
-    cases.push_back({"type code 0", Header(1, 0) + Def("K", 0, 0), QStringLiteral("field 'K' has an unknown type code 0")});
-    cases.push_back({"type code past the last", Header(1, 0) + Def("K", 22, 0), QStringLiteral("field 'K' has an unknown type code 22")});
-    cases.push_back({"unknown field flags", Header(1, 0) + Def("K", 1, 0, 0x80), QStringLiteral("field 'K' has unknown flags 128")});
-    cases.push_back({"impossible size", Header(1, 0) + Def("K", 1, 0x80000000), QStringLiteral("field 'K' has an impossible size 2147483648")});
-    cases.push_back({"name not utf-8", Header(1, 0) + Def("\xC3", 1, 0), QStringLiteral("field definition 1 has a name that is not UTF-8")});
+    cases.push_back({"huge name length", Header(1, 0) + U16(0xFFFF) + QByteArray(8, 'K'),
+        QStringLiteral("the data ends inside field definition 1")});
+    cases.push_back(
+        {"type code 0", Header(1, 0) + Def("K", 0, 0), QStringLiteral("field 'K' has an unknown type code 0")});
+    cases.push_back({"type code past the last", Header(1, 0) + Def("K", 22, 0),
+        QStringLiteral("field 'K' has an unknown type code 22")});
+    cases.push_back({"unknown field flags", Header(1, 0) + Def("K", 1, 0, 0x80),
+        QStringLiteral("field 'K' has unknown flags 128")});
+    cases.push_back({"impossible size", Header(1, 0) + Def("K", 1, 0x80000000),
+        QStringLiteral("field 'K' has an impossible size 2147483648")});
+    cases.push_back({"name not utf-8", Header(1, 0) + Def("\xC3", 1, 0),
+        QStringLiteral("field definition 1 has a name that is not UTF-8")});
     cases.push_back({"empty name", Header(1, 0) + Def("", 1, 0), QStringLiteral("A field has no name")});
-    cases.push_back({"duplicate names", Header(2, 0) + Def("Key", 1, 0) + Def("KEY", 7, 0), QStringLiteral("Duplicate field name 'KEY'")});
+    cases.push_back({"duplicate names", Header(2, 0) + Def("Key", 1, 0) + Def("KEY", 7, 0),
+        QStringLiteral("Duplicate field name 'KEY'")});
     cases.push_back({"huge string length", Header(1, 1) + Def("K", 1, 0) + QByteArray(1, '\0') + U32(0xFFFFFFFF),
-                     QStringLiteral("row 1, field 'K' claims 4294967295 bytes, more than the data holds")});
+        QStringLiteral("row 1, field 'K' claims 4294967295 bytes, more than the data holds")});
     cases.push_back({"huge wide length", Header(1, 1) + Def("W", 2, 0) + QByteArray(1, '\0') + U32(0x80000001) + "ab",
-                     QStringLiteral("row 1, field 'W' claims 4294967298 bytes, more than the data holds")});
+        QStringLiteral("row 1, field 'W' claims 4294967298 bytes, more than the data holds")});
     cases.push_back({"string over its size", Header(1, 1) + Def("K", 1, 2) + QByteArray(1, '\0') + Str("abc"),
-                     QStringLiteral("row 1, field 'K' is longer than its field's size 2")});
+        QStringLiteral("row 1, field 'K' is longer than its field's size 2")});
     cases.push_back({"boolean 2", Header(1, 1) + Def("B", 10, 0) + QByteArray(1, '\0') + QByteArray(1, '\x02'),
-                     QStringLiteral("row 1, field 'B' is not a boolean (2)")});
-    cases.push_back({"float not finite", Header(1, 1) + Def("F", 11, 0) + QByteArray(1, '\0') + Hex("00 00 00 00 00 00 F8 7F"),
-                     QStringLiteral("row 1, field 'F' is not a finite number")});
+        QStringLiteral("row 1, field 'B' is not a boolean (2)")});
+    cases.push_back(
+        {"float not finite", Header(1, 1) + Def("F", 11, 0) + QByteArray(1, '\0') + Hex("00 00 00 00 00 00 F8 7F"),
+            QStringLiteral("row 1, field 'F' is not a finite number")});
     cases.push_back({"fmtbcd not decimal", Header(1, 1) + Def("E", 13, 0) + QByteArray(1, '\0') + Str("1.2.3"),
-                     QStringLiteral("row 1, field 'E' is not a decimal number")});
+        QStringLiteral("row 1, field 'E' is not a decimal number")});
     cases.push_back({"null flag past the fields", Header(1, 1) + Def("K", 1, 0) + QByteArray(1, '\x02') + Str(""),
-                     QStringLiteral("row 1 has null flags beyond its fields")});
+        QStringLiteral("row 1 has null flags beyond its fields")});
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -32,11 +32,11 @@ protected:
         client->SetProviderName(QStringLiteral("dspAnyPropose"));
 
         ScriptedQuery::Answer names;
-        names.fields = {TFieldDef{QStringLiteral("Name"), TFieldType::ftWideString, 20}};
+        names.fields = {TFieldDef {QStringLiteral("Name"), TFieldType::ftWideString, 20}};
         names.rows = {{Variant(QStringLiteral("สมชาย"))}, {Variant(QStringLiteral("Ann"))}};
         query->answers[QStringLiteral("select name")] = names;
         ScriptedQuery::Answer none;
-        none.fields = {TFieldDef{QStringLiteral("Version"), TFieldType::ftWideString, 20}};
+        none.fields = {TFieldDef {QStringLiteral("Version"), TFieldType::ftWideString, 20}};
         query->answers[QStringLiteral("select nothing")] = none;
     }
     ~DataRequests() override { FinalizeLibAppServerUNI(); }
@@ -66,7 +66,7 @@ TEST_F(DataRequests, EachRequestReplacesTheStatementAndAnswersItsRows)
     client->SetData(client->DataRequest(Variant(QStringLiteral("select nothing"))));
     EXPECT_EQ(client->RecordCount(), 0);
     EXPECT_EQ(client->FieldByName(QStringLiteral("Version"))->AsString(), "");
-    EXPECT_EQ(query->SQL(), QStringList{"select nothing"});
+    EXPECT_EQ(query->SQL(), QStringList {"select nothing"});
     // Each statement runs twice: once to answer, once more on the provider's reset.
     EXPECT_EQ(query->executed, QStringList({"select name", "select name", "select nothing", "select nothing"}));
 }

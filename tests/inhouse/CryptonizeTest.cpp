@@ -31,8 +31,8 @@ std::vector<int> CodesOf(const QString& text)
     return codes;
 }
 
-const char* const BitGroups[16] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",
-                                   "1000", "1001", "1010", "1011", "1100", "1101", "1110", "1111"};
+const char* const BitGroups[16] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111", "1000", "1001",
+    "1010", "1011", "1100", "1101", "1110", "1111"};
 const char HexDigits[] = "0123456789ABCDEF";
 
 } // namespace
@@ -52,7 +52,7 @@ TEST(CryptonizeInstance, InitializeCreatesOnceAndFinalizeFrees)
 
 TEST(CryptonizeTest, CharacterShifts)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         bool up;
@@ -79,24 +79,24 @@ TEST(CryptonizeTest, CharacterShifts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString shifted = c.up ? codec.StringToAscii(QChar(c.code)) : codec.AsciiToString(QChar(c.code));
-        EXPECT_EQ(CodesOf(shifted), std::vector<int>{c.expected});
+        EXPECT_EQ(CodesOf(shifted), std::vector<int> {c.expected});
     }
 }
 
 TEST(CryptonizeTest, ShiftDownUndoesShiftUpBelow255)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     for (int code = 0; code <= 254; ++code) {
         SCOPED_TRACE(code);
         const QString up = codec.StringToAscii(QChar(char16_t(code)));
-        EXPECT_EQ(CodesOf(codec.AsciiToString(up[0])), std::vector<int>{code});
+        EXPECT_EQ(CodesOf(codec.AsciiToString(up[0])), std::vector<int> {code});
     }
-    EXPECT_EQ(CodesOf(codec.AsciiToString(codec.StringToAscii(QChar(char16_t(255)))[0])), std::vector<int>{0});
+    EXPECT_EQ(CodesOf(codec.AsciiToString(codec.StringToAscii(QChar(char16_t(255)))[0])), std::vector<int> {0});
 }
 
 TEST(CryptonizeTest, BitGroupsAndHexDigits)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     for (int value = 0; value < 16; ++value) {
         SCOPED_TRACE(value);
         const QString digit(QChar::fromLatin1(HexDigits[value]));
@@ -127,7 +127,7 @@ TEST(CryptonizeTest, BitGroupsAndHexDigits)
 
 TEST(CryptonizeTest, Encryption)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         const char* bits;
@@ -140,7 +140,7 @@ TEST(CryptonizeTest, Encryption)
         {"five bits", "10110", Codes({146, 128})},
         {"F then 0", "11110000", Codes({150, 128})},
         {"every digit", "0000000100100011010001010110011110001001101010111100110111101111",
-         Codes({128, 129, 130, 131, 132, 133, 134, 135, 136, 137, 145, 146, 147, 148, 149, 150})},
+            Codes({128, 129, 130, 131, 132, 133, 134, 135, 136, 137, 145, 146, 147, 148, 149, 150})},
         {"empty", "", QString()},
         {"a group outside the bits adds nothing", "1x011111", Codes({150})},
     };
@@ -152,7 +152,7 @@ TEST(CryptonizeTest, Encryption)
 
 TEST(CryptonizeTest, Decryption)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         QString scrambled;
@@ -174,7 +174,7 @@ TEST(CryptonizeTest, Decryption)
 
 TEST(CryptonizeTest, RoundTripsGiveTheBitsFilledToFour)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* bits;
         const char* filled;
@@ -195,7 +195,7 @@ TEST(CryptonizeTest, RoundTripsGiveTheBitsFilledToFour)
 
 TEST(CryptonizeTest, HexTextsAndBitTexts)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         bool toBits;
@@ -221,7 +221,7 @@ TEST(CryptonizeTest, HexTextsAndBitTexts)
 
 TEST(CryptonizeTest, HexInc)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         const char* bits;
@@ -244,12 +244,18 @@ TEST(CryptonizeTest, HexInc)
 
 TEST(CryptonizeTest, RunningNumberStepsHexByOne)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* hex;
         const char* next;
     } cases[] = {
-        {"0F", "10"}, {"FF", "00"}, {"09", "0A"}, {"1FF", "200"}, {"0", "1"}, {"F", "0"}, {"", ""},
+        {"0F", "10"},
+        {"FF", "00"},
+        {"09", "0A"},
+        {"1FF", "200"},
+        {"0", "1"},
+        {"F", "0"},
+        {"", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hex);
@@ -259,7 +265,7 @@ TEST(CryptonizeTest, RunningNumberStepsHexByOne)
 
 TEST(CryptonizeTest, CheckBoxAsOneBit)
 {
-    const TObjCryptonize codec{};
+    const TObjCryptonize codec {};
     const struct {
         const char* name;
         Qt::CheckState state;

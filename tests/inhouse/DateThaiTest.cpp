@@ -12,10 +12,10 @@
 #include <string>
 
 using namespace velkaro;
-using velkaro::testing::S;
-using velkaro::testing::U;
 using platform::MessageButtons;
 using platform::MessageIcon;
+using velkaro::testing::S;
+using velkaro::testing::U;
 
 namespace {
 
@@ -47,7 +47,8 @@ void ExpectConvertError(const std::function<void()>& call, const QString& messag
 // Installs settings and puts back whatever was in force before.
 class ScopedRegional {
 public:
-    explicit ScopedRegional(const platform::RegionalSettings& settings) : previous_(&platform::Regional())
+    explicit ScopedRegional(const platform::RegionalSettings& settings)
+        : previous_(&platform::Regional())
     {
         platform::SetRegionalSettings(&settings);
     }
@@ -66,7 +67,10 @@ public:
 // Regional settings whose short day name is the same text for every date.
 class OneDayName : public velkaro::testing::FixedRegionalSettings {
 public:
-    explicit OneDayName(QString name) : name_(std::move(name)) {}
+    explicit OneDayName(QString name)
+        : name_(std::move(name))
+    {
+    }
     QString ShortDayName(const QDate&) const override { return name_; }
 
 private:
@@ -77,11 +81,11 @@ private:
 // others; message boxes are recorded, never shown.
 class DateThaiTest : public ::testing::Test {
 protected:
-    velkaro::testing::FixedRegionalSettings thai{Names::Thai, true};
-    ScopedRegional regional{thai};
+    velkaro::testing::FixedRegionalSettings thai {Names::Thai, true};
+    ScopedRegional regional {thai};
     platform::RecordingMessageDisplay display;
-    platform::ScopedMessageDisplay displayGuard{display};
-    const TDateThai dt{};
+    platform::ScopedMessageDisplay displayGuard {display};
+    const TDateThai dt {};
 
     // The texts shown so far, one per box.
     std::vector<std::string> Shown() const
@@ -159,29 +163,30 @@ TEST(DateThaiTables, MonthTablesHoldTwelveEntriesAndNothingOutside)
 
 TEST_F(DateThaiTest, ShortTextsWithThaiNames)
 {
-    RunTextCases(dt, {
-        {"short: Buddhist year kept", &TDateThai::ThaiDateShort, "25600315", "15/03/2560"},
-        {"short: Christian year plus 543", &TDateThai::ThaiDateShort, "20170315", "15/03/2560"},
-        {"short: 2400 counts as Christian", &TDateThai::ThaiDateShort, "24000315", "15/03/2943"},
-        {"short: 2401 counts as Buddhist", &TDateThai::ThaiDateShort, "24010315", "15/03/2401"},
-        {"short: letters sort above 2400 and are kept unread", &TDateThai::ThaiDateShort, "abcd0315", "15/03/abcd"},
-        {"short: seven characters", &TDateThai::ThaiDateShort, "2560031", ""},
-        {"short: nine characters", &TDateThai::ThaiDateShort, "256003150", ""},
-        {"short month: day without zero", &TDateThai::ThaiDateShortMonth, "25600305", "5 มี.ค. 2560"},
-        {"short month: Christian year", &TDateThai::ThaiDateShortMonth, "20171231", "31 ธ.ค. 2560"},
-        {"short month: 2400 counts as Christian", &TDateThai::ThaiDateShortMonth, "24000101", "1 ม.ค. 2943"},
-        {"short month: 2401 kept", &TDateThai::ThaiDateShortMonth, "24010101", "1 ม.ค. 2401"},
-        {"short month: a year alone", &TDateThai::ThaiDateShortMonth, "2560", "2560"},
-        {"short month: a Christian year alone", &TDateThai::ThaiDateShortMonth, "2017", "2560"},
-        {"short month: month 13 has no name", &TDateThai::ThaiDateShortMonth, "25601305", ""},
-        {"short month: month 00 has no name", &TDateThai::ThaiDateShortMonth, "25600005", ""},
-        {"month year: Christian March", &TDateThai::GetMonthYearName, "201703", "มีนาคม 2560"},
-        {"month year: Buddhist December", &TDateThai::GetMonthYearName, "256012", "ธันวาคม 2560"},
-        {"month year: 2400 counts as Christian", &TDateThai::GetMonthYearName, "240001", "มกราคม 2943"},
-        {"month year: database form gives the year alone", &TDateThai::GetMonthYearName, "25600315", "2560"},
-        {"month year: month 13 has no name", &TDateThai::GetMonthYearName, "256013", ""},
-        {"month year: month 00 has no name", &TDateThai::GetMonthYearName, "256000", ""},
-    });
+    RunTextCases(dt,
+        {
+            {"short: Buddhist year kept", &TDateThai::ThaiDateShort, "25600315", "15/03/2560"},
+            {"short: Christian year plus 543", &TDateThai::ThaiDateShort, "20170315", "15/03/2560"},
+            {"short: 2400 counts as Christian", &TDateThai::ThaiDateShort, "24000315", "15/03/2943"},
+            {"short: 2401 counts as Buddhist", &TDateThai::ThaiDateShort, "24010315", "15/03/2401"},
+            {"short: letters sort above 2400 and are kept unread", &TDateThai::ThaiDateShort, "abcd0315", "15/03/abcd"},
+            {"short: seven characters", &TDateThai::ThaiDateShort, "2560031", ""},
+            {"short: nine characters", &TDateThai::ThaiDateShort, "256003150", ""},
+            {"short month: day without zero", &TDateThai::ThaiDateShortMonth, "25600305", "5 มี.ค. 2560"},
+            {"short month: Christian year", &TDateThai::ThaiDateShortMonth, "20171231", "31 ธ.ค. 2560"},
+            {"short month: 2400 counts as Christian", &TDateThai::ThaiDateShortMonth, "24000101", "1 ม.ค. 2943"},
+            {"short month: 2401 kept", &TDateThai::ThaiDateShortMonth, "24010101", "1 ม.ค. 2401"},
+            {"short month: a year alone", &TDateThai::ThaiDateShortMonth, "2560", "2560"},
+            {"short month: a Christian year alone", &TDateThai::ThaiDateShortMonth, "2017", "2560"},
+            {"short month: month 13 has no name", &TDateThai::ThaiDateShortMonth, "25601305", ""},
+            {"short month: month 00 has no name", &TDateThai::ThaiDateShortMonth, "25600005", ""},
+            {"month year: Christian March", &TDateThai::GetMonthYearName, "201703", "มีนาคม 2560"},
+            {"month year: Buddhist December", &TDateThai::GetMonthYearName, "256012", "ธันวาคม 2560"},
+            {"month year: 2400 counts as Christian", &TDateThai::GetMonthYearName, "240001", "มกราคม 2943"},
+            {"month year: database form gives the year alone", &TDateThai::GetMonthYearName, "25600315", "2560"},
+            {"month year: month 13 has no name", &TDateThai::GetMonthYearName, "256013", ""},
+            {"month year: month 00 has no name", &TDateThai::GetMonthYearName, "256000", ""},
+        });
 }
 
 TEST_F(DateThaiTest, MonthThaiNameCoversOneToTwelveOnly)
@@ -198,66 +203,69 @@ TEST_F(DateThaiTest, MonthThaiNameCoversOneToTwelveOnly)
 
 TEST_F(DateThaiTest, EraConversions)
 {
-    RunTextCases(dt, {
-        {"to Christ: minus 543", &TDateThai::BhudToChrist, "25600315", "20170315"},
-        {"to Christ: no era test", &TDateThai::BhudToChrist, "20170315", "14740315"},
-        {"to Christ: wrong length", &TDateThai::BhudToChrist, "2560031", ""},
-        {"to Bhud: plus 543", &TDateThai::ChristToBhud, "20170315", "25600315"},
-        {"to Bhud: 2399 moves", &TDateThai::ChristToBhud, "23990315", "29420315"},
-        {"to Bhud: 2400 counts as Buddhist", &TDateThai::ChristToBhud, "24000315", "24000315"},
-        {"to Bhud: letters sort above 2400, unchanged", &TDateThai::ChristToBhud, "abcd0315", "abcd0315"},
-        {"to Bhud: wrong length", &TDateThai::ChristToBhud, "", ""},
-        {"normal to Christ", &TDateThai::BhudToChistNormalFormat, "15032560", "15032017"},
-        {"normal to Christ: no era test", &TDateThai::BhudToChistNormalFormat, "15032017", "15031474"},
-        {"normal to Christ: below 1000 is shorter", &TDateThai::BhudToChistNormalFormat, "15031542", "1503999"},
-        {"normal to Christ: wrong length", &TDateThai::BhudToChistNormalFormat, "1503256", ""},
-        {"normal to Bhud", &TDateThai::ChistToBhudNormalFormat, "15032017", "15032560"},
-        {"normal to Bhud: no era test", &TDateThai::ChistToBhudNormalFormat, "15032560", "15033103"},
-        {"normal to Bhud: wrong length", &TDateThai::ChistToBhudNormalFormat, "150320170", ""},
-        {"maybe Buddhist: 2400 kept", &TDateThai::GetYearIfMaybeBuddhistEra, "24000101", "2400"},
-        {"maybe Buddhist: 2401 minus 543", &TDateThai::GetYearIfMaybeBuddhistEra, "24010101", "1858"},
-        {"maybe Buddhist: a year alone", &TDateThai::GetYearIfMaybeBuddhistEra, "2560", "2017"},
-        {"maybe Buddhist: kept as written", &TDateThai::GetYearIfMaybeBuddhistEra, "0999", "0999"},
-    });
+    RunTextCases(dt,
+        {
+            {"to Christ: minus 543", &TDateThai::BhudToChrist, "25600315", "20170315"},
+            {"to Christ: no era test", &TDateThai::BhudToChrist, "20170315", "14740315"},
+            {"to Christ: wrong length", &TDateThai::BhudToChrist, "2560031", ""},
+            {"to Bhud: plus 543", &TDateThai::ChristToBhud, "20170315", "25600315"},
+            {"to Bhud: 2399 moves", &TDateThai::ChristToBhud, "23990315", "29420315"},
+            {"to Bhud: 2400 counts as Buddhist", &TDateThai::ChristToBhud, "24000315", "24000315"},
+            {"to Bhud: letters sort above 2400, unchanged", &TDateThai::ChristToBhud, "abcd0315", "abcd0315"},
+            {"to Bhud: wrong length", &TDateThai::ChristToBhud, "", ""},
+            {"normal to Christ", &TDateThai::BhudToChistNormalFormat, "15032560", "15032017"},
+            {"normal to Christ: no era test", &TDateThai::BhudToChistNormalFormat, "15032017", "15031474"},
+            {"normal to Christ: below 1000 is shorter", &TDateThai::BhudToChistNormalFormat, "15031542", "1503999"},
+            {"normal to Christ: wrong length", &TDateThai::BhudToChistNormalFormat, "1503256", ""},
+            {"normal to Bhud", &TDateThai::ChistToBhudNormalFormat, "15032017", "15032560"},
+            {"normal to Bhud: no era test", &TDateThai::ChistToBhudNormalFormat, "15032560", "15033103"},
+            {"normal to Bhud: wrong length", &TDateThai::ChistToBhudNormalFormat, "150320170", ""},
+            {"maybe Buddhist: 2400 kept", &TDateThai::GetYearIfMaybeBuddhistEra, "24000101", "2400"},
+            {"maybe Buddhist: 2401 minus 543", &TDateThai::GetYearIfMaybeBuddhistEra, "24010101", "1858"},
+            {"maybe Buddhist: a year alone", &TDateThai::GetYearIfMaybeBuddhistEra, "2560", "2017"},
+            {"maybe Buddhist: kept as written", &TDateThai::GetYearIfMaybeBuddhistEra, "0999", "0999"},
+        });
 }
 
 TEST_F(DateThaiTest, FormMoves)
 {
-    RunTextCases(dt, {
-        {"normal date", &TDateThai::NormalDate, "15032560", "15/03/2560"},
-        {"normal date: era unchanged", &TDateThai::NormalDate, "15032017", "15/03/2017"},
-        {"normal date: wrong length", &TDateThai::NormalDate, "1503256", ""},
-        {"time: empty", &TDateThai::NormalTime, "", ""},
-        {"time: hhmm", &TDateThai::NormalTime, "0930", "09:30"},
-        {"time: hhmmss", &TDateThai::NormalTime, "093015", "09:30:15"},
-        {"time: two characters", &TDateThai::NormalTime, "09", "--:--"},
-        {"time: five characters", &TDateThai::NormalTime, "09301", "--:--"},
-        {"time: eight characters", &TDateThai::NormalTime, "09301500", "--:--"},
-        {"normal to db", &TDateThai::NormalFormat2DbFormat, "15032560", "25600315"},
-        {"normal to db: any characters", &TDateThai::NormalFormat2DbFormat, "abcdefgh", "efghcdab"},
-        {"normal to db: wrong length", &TDateThai::NormalFormat2DbFormat, "1503256", ""},
-        {"flip normal to db", &TDateThai::FlipNormalDateToDBDate, "15032560", "25600315"},
-        {"flip normal to db: wrong length", &TDateThai::FlipNormalDateToDBDate, "150325600", ""},
-        {"db to normal", &TDateThai::DbFormat2NormalFormat, "25600315", "15032560"},
-        {"db to normal: round trip", &TDateThai::DbFormat2NormalFormat, "efghcdab", "abcdefgh"},
-        {"db to normal: wrong length", &TDateThai::DbFormat2NormalFormat, "2560031", ""},
-        {"flip db to normal", &TDateThai::FlipDBDateToNormalDate, "25600315", "15032560"},
-        {"flip db to normal: wrong length", &TDateThai::FlipDBDateToNormalDate, "", ""},
-        {"start of month", &TDateThai::GetStartDateOfMonth, "25600415", "25600401"},
-        {"start of month: wrong length", &TDateThai::GetStartDateOfMonth, "2560041", ""},
-    });
+    RunTextCases(dt,
+        {
+            {"normal date", &TDateThai::NormalDate, "15032560", "15/03/2560"},
+            {"normal date: era unchanged", &TDateThai::NormalDate, "15032017", "15/03/2017"},
+            {"normal date: wrong length", &TDateThai::NormalDate, "1503256", ""},
+            {"time: empty", &TDateThai::NormalTime, "", ""},
+            {"time: hhmm", &TDateThai::NormalTime, "0930", "09:30"},
+            {"time: hhmmss", &TDateThai::NormalTime, "093015", "09:30:15"},
+            {"time: two characters", &TDateThai::NormalTime, "09", "--:--"},
+            {"time: five characters", &TDateThai::NormalTime, "09301", "--:--"},
+            {"time: eight characters", &TDateThai::NormalTime, "09301500", "--:--"},
+            {"normal to db", &TDateThai::NormalFormat2DbFormat, "15032560", "25600315"},
+            {"normal to db: any characters", &TDateThai::NormalFormat2DbFormat, "abcdefgh", "efghcdab"},
+            {"normal to db: wrong length", &TDateThai::NormalFormat2DbFormat, "1503256", ""},
+            {"flip normal to db", &TDateThai::FlipNormalDateToDBDate, "15032560", "25600315"},
+            {"flip normal to db: wrong length", &TDateThai::FlipNormalDateToDBDate, "150325600", ""},
+            {"db to normal", &TDateThai::DbFormat2NormalFormat, "25600315", "15032560"},
+            {"db to normal: round trip", &TDateThai::DbFormat2NormalFormat, "efghcdab", "abcdefgh"},
+            {"db to normal: wrong length", &TDateThai::DbFormat2NormalFormat, "2560031", ""},
+            {"flip db to normal", &TDateThai::FlipDBDateToNormalDate, "25600315", "15032560"},
+            {"flip db to normal: wrong length", &TDateThai::FlipDBDateToNormalDate, "", ""},
+            {"start of month", &TDateThai::GetStartDateOfMonth, "25600415", "25600401"},
+            {"start of month: wrong length", &TDateThai::GetStartDateOfMonth, "2560041", ""},
+        });
 }
 
 TEST_F(DateThaiTest, PartsOfDatabaseAndNormalForms)
 {
-    RunTextCases(dt, {
-        {"db day without zero", &TDateThai::DayInDateDbFormat, "25600309", "9"},
-        {"db day: wrong length", &TDateThai::DayInDateDbFormat, "2560030", ""},
-        {"db month without zero", &TDateThai::MonthInDateDbFormat, "25600309", "3"},
-        {"db month: wrong length", &TDateThai::MonthInDateDbFormat, "256003091", ""},
-        {"db year never read", &TDateThai::YearInDateDbFormat, "abcdefgh", "abcd"},
-        {"db year: wrong length", &TDateThai::YearInDateDbFormat, "abcdefg", ""},
-    });
+    RunTextCases(dt,
+        {
+            {"db day without zero", &TDateThai::DayInDateDbFormat, "25600309", "9"},
+            {"db day: wrong length", &TDateThai::DayInDateDbFormat, "2560030", ""},
+            {"db month without zero", &TDateThai::MonthInDateDbFormat, "25600309", "3"},
+            {"db month: wrong length", &TDateThai::MonthInDateDbFormat, "256003091", ""},
+            {"db year never read", &TDateThai::YearInDateDbFormat, "abcdefgh", "abcd"},
+            {"db year: wrong length", &TDateThai::YearInDateDbFormat, "abcdefg", ""},
+        });
     using IntOp = int (TDateThai::*)(const QString&) const;
     const struct {
         const char* name;
@@ -280,18 +288,19 @@ TEST_F(DateThaiTest, PartsOfDatabaseAndNormalForms)
 
 TEST_F(DateThaiTest, RegionalReaderOperations)
 {
-    RunTextCases(dt, {
-        {"to db: Buddhist year carried over", &TDateThai::DateToDbDate, "15/03/2560", "25600315"},
-        {"to db: Christian year carried over", &TDateThai::DateToDbDate, "15/03/2017", "20170315"},
-        {"to db: nine characters", &TDateThai::DateToDbDate, "5/03/2560", ""},
-        {"day", &TDateThai::DayInDate, "05/03/2560", "5"},
-        {"month", &TDateThai::MonthInDate, "05/03/2560", "3"},
-        {"year as written", &TDateThai::YearInDate, "05/03/2560", "2560"},
-        {"year: four digits", &TDateThai::YearInDate, "05/03/0999", "0999"},
-        {"day: wrong length", &TDateThai::DayInDate, "5/3/2560", ""},
-        {"month: wrong length", &TDateThai::MonthInDate, "05/03/25600", ""},
-        {"year: wrong length", &TDateThai::YearInDate, "", ""},
-    });
+    RunTextCases(dt,
+        {
+            {"to db: Buddhist year carried over", &TDateThai::DateToDbDate, "15/03/2560", "25600315"},
+            {"to db: Christian year carried over", &TDateThai::DateToDbDate, "15/03/2017", "20170315"},
+            {"to db: nine characters", &TDateThai::DateToDbDate, "5/03/2560", ""},
+            {"day", &TDateThai::DayInDate, "05/03/2560", "5"},
+            {"month", &TDateThai::MonthInDate, "05/03/2560", "3"},
+            {"year as written", &TDateThai::YearInDate, "05/03/2560", "2560"},
+            {"year: four digits", &TDateThai::YearInDate, "05/03/0999", "0999"},
+            {"day: wrong length", &TDateThai::DayInDate, "5/3/2560", ""},
+            {"month: wrong length", &TDateThai::MonthInDate, "05/03/25600", ""},
+            {"year: wrong length", &TDateThai::YearInDate, "", ""},
+        });
 }
 
 TEST_F(DateThaiTest, DbFormatToDateTakesEitherEra)
@@ -340,35 +349,37 @@ TEST_F(DateThaiTest, DateFormatToDbDateIgnoresTheRegionalCalendar)
 
 TEST_F(DateThaiTest, ConversionErrors)
 {
-    RunErrorCases(dt, {
-        {"short: year not a number", [](const TDateThai& d) { d.ThaiDateShort(U("1abc0315")); }, IntegerError("1abc")},
-        {"short month: empty year part", [](const TDateThai& d) { d.ThaiDateShortMonth(U("")); }, IntegerError("")},
-        {"short month: day not a number", [](const TDateThai& d) { d.ThaiDateShortMonth(U("256003xx")); },
-         IntegerError("xx")},
-        {"month year: empty year part", [](const TDateThai& d) { d.GetMonthYearName(U("")); }, IntegerError("")},
-        {"month year: month not a number", [](const TDateThai& d) { d.GetMonthYearName(U("2560ab")); },
-         IntegerError("ab")},
-        {"to Christ: year not a number", [](const TDateThai& d) { d.BhudToChrist(U("abcd0315")); },
-         IntegerError("abcd")},
-        {"normal to Christ: Thai digits are no number",
-         [](const TDateThai& d) { d.BhudToChistNormalFormat(U("1503๒๕๖๐")); }, IntegerError("๒๕๖๐")},
-        {"maybe Buddhist: letters", [](const TDateThai& d) { d.GetYearIfMaybeBuddhistEra(U("abcd")); },
-         IntegerError("abcd")},
-        {"db day: letters", [](const TDateThai& d) { d.DayInDateDbFormat(U("256003xx")); }, IntegerError("xx")},
-        {"normal day: letters", [](const TDateThai& d) { d.DaysInDateNormalFormat(U("xx032560")); },
-         IntegerError("xx")},
-        {"to db: impossible date", [](const TDateThai& d) { d.DateToDbDate(U("31/04/2560")); },
-         DateError("31/04/2560")},
-        {"to db: another shape", [](const TDateThai& d) { d.DateToDbDate(U("2560/03/15")); },
-         DateError("2560/03/15")},
-        {"day: impossible date", [](const TDateThai& d) { d.DayInDate(U("30/02/2560")); }, DateError("30/02/2560")},
-        {"to date: impossible date is read in the Christian era",
-         [](const TDateThai& d) { d.DbFormatToDate(U("25600229")); }, DateError("29/02/2017")},
-        {"to date: wrong length has no date", [](const TDateThai& d) { d.DbFormatToDate(U("2560031")); },
-         DateError("2560031")},
-        {"to date: Buddhist year not a number", [](const TDateThai& d) { d.DbFormatToDate(U("a5600315")); },
-         IntegerError("a560")},
-    });
+    RunErrorCases(dt,
+        {
+            {"short: year not a number", [](const TDateThai& d) { d.ThaiDateShort(U("1abc0315")); },
+                IntegerError("1abc")},
+            {"short month: empty year part", [](const TDateThai& d) { d.ThaiDateShortMonth(U("")); }, IntegerError("")},
+            {"short month: day not a number", [](const TDateThai& d) { d.ThaiDateShortMonth(U("256003xx")); },
+                IntegerError("xx")},
+            {"month year: empty year part", [](const TDateThai& d) { d.GetMonthYearName(U("")); }, IntegerError("")},
+            {"month year: month not a number", [](const TDateThai& d) { d.GetMonthYearName(U("2560ab")); },
+                IntegerError("ab")},
+            {"to Christ: year not a number", [](const TDateThai& d) { d.BhudToChrist(U("abcd0315")); },
+                IntegerError("abcd")},
+            {"normal to Christ: Thai digits are no number",
+                [](const TDateThai& d) { d.BhudToChistNormalFormat(U("1503๒๕๖๐")); }, IntegerError("๒๕๖๐")},
+            {"maybe Buddhist: letters", [](const TDateThai& d) { d.GetYearIfMaybeBuddhistEra(U("abcd")); },
+                IntegerError("abcd")},
+            {"db day: letters", [](const TDateThai& d) { d.DayInDateDbFormat(U("256003xx")); }, IntegerError("xx")},
+            {"normal day: letters", [](const TDateThai& d) { d.DaysInDateNormalFormat(U("xx032560")); },
+                IntegerError("xx")},
+            {"to db: impossible date", [](const TDateThai& d) { d.DateToDbDate(U("31/04/2560")); },
+                DateError("31/04/2560")},
+            {"to db: another shape", [](const TDateThai& d) { d.DateToDbDate(U("2560/03/15")); },
+                DateError("2560/03/15")},
+            {"day: impossible date", [](const TDateThai& d) { d.DayInDate(U("30/02/2560")); }, DateError("30/02/2560")},
+            {"to date: impossible date is read in the Christian era",
+                [](const TDateThai& d) { d.DbFormatToDate(U("25600229")); }, DateError("29/02/2017")},
+            {"to date: wrong length has no date", [](const TDateThai& d) { d.DbFormatToDate(U("2560031")); },
+                DateError("2560031")},
+            {"to date: Buddhist year not a number", [](const TDateThai& d) { d.DbFormatToDate(U("a5600315")); },
+                IntegerError("a560")},
+        });
 }
 
 TEST_F(DateThaiTest, CheckDateValid)
@@ -425,12 +436,13 @@ TEST_F(DateThaiTest, CheckDateValid)
 
 TEST_F(DateThaiTest, CheckDateValidReadsNumbersBeforeAnyMessage)
 {
-    RunErrorCases(dt, {
-        {"day letters", [](const TDateThai& d) { d.CheckDateValid(U("ab022017")); }, IntegerError("ab")},
-        {"month letters with day beyond", [](const TDateThai& d) { d.CheckDateValid(U("40ab2017")); },
-         IntegerError("ab")},
-        {"year letters", [](const TDateThai& d) { d.CheckDateValid(U("2902abcd")); }, IntegerError("abcd")},
-    });
+    RunErrorCases(dt,
+        {
+            {"day letters", [](const TDateThai& d) { d.CheckDateValid(U("ab022017")); }, IntegerError("ab")},
+            {"month letters with day beyond", [](const TDateThai& d) { d.CheckDateValid(U("40ab2017")); },
+                IntegerError("ab")},
+            {"year letters", [](const TDateThai& d) { d.CheckDateValid(U("2902abcd")); }, IntegerError("abcd")},
+        });
     EXPECT_TRUE(display.shown.isEmpty());
 }
 
@@ -459,20 +471,19 @@ TEST_F(DateThaiTest, LongThaiTexts)
         {"long: Buddhist date", &TDateThai::ThaiDateLong, "25600305", Names::Thai, "5 มีนาคม 2560", nullptr},
         {"long: regional names", &TDateThai::ThaiDateLong, "25601231", Names::English, "31 December 2560", nullptr},
         {"long: leap day of a leap Christian year", &TDateThai::ThaiDateLong, "25590229", Names::Thai,
-         "29 กุมภาพันธ์ 2559", nullptr},
+            "29 กุมภาพันธ์ 2559", nullptr},
         {"long: leap day of a common year", &TDateThai::ThaiDateLong, "25600229", Names::Thai, "", dayOut},
         {"long: Christian date refused", &TDateThai::ThaiDateLong, "20170305", Names::Thai, "", dayInvalid},
         {"long: 2400 is Christian and refused", &TDateThai::ThaiDateLong, "24000305", Names::Thai, "", dayInvalid},
         {"long: 2401 is Buddhist", &TDateThai::ThaiDateLong, "24010305", Names::Thai, "5 มีนาคม 2401", nullptr},
         {"long: 2942 is the last Buddhist year shown", &TDateThai::ThaiDateLong, "29420305", Names::Thai,
-         "5 มีนาคม 2942", nullptr},
-        {"long: from 2943 the Christian year shows", &TDateThai::ThaiDateLong, "29430305", Names::Thai,
-         "5 มีนาคม 2400", nullptr},
+            "5 มีนาคม 2942", nullptr},
+        {"long: from 2943 the Christian year shows", &TDateThai::ThaiDateLong, "29430305", Names::Thai, "5 มีนาคม 2400",
+            nullptr},
         {"long: wrong length", &TDateThai::ThaiDateLong, "2560030", Names::Thai, "", nullptr},
-        {"Christ: Christian year printed", &TDateThai::ThaiDateLongChrist, "25600305", Names::Thai,
-         "5 มีนาคม 2017", nullptr},
-        {"Christ: regional names", &TDateThai::ThaiDateLongChrist, "25600305", Names::English, "5 March 2017",
-         nullptr},
+        {"Christ: Christian year printed", &TDateThai::ThaiDateLongChrist, "25600305", Names::Thai, "5 มีนาคม 2017",
+            nullptr},
+        {"Christ: regional names", &TDateThai::ThaiDateLongChrist, "25600305", Names::English, "5 March 2017", nullptr},
         {"Christ: no era test", &TDateThai::ThaiDateLongChrist, "24000305", Names::Thai, "5 มีนาคม 1857", nullptr},
         {"Christ: short year refused", &TDateThai::ThaiDateLongChrist, "14000305", Names::Thai, "", dayInvalid},
         {"Christ: leap day of a common year", &TDateThai::ThaiDateLongChrist, "25600229", Names::Thai, "", dayOut},
@@ -495,13 +506,16 @@ TEST_F(DateThaiTest, LongThaiTexts)
 
 TEST_F(DateThaiTest, LongTextsRaiseForDayZeroAndLetters)
 {
-    RunErrorCases(dt, {
-        {"long: day 00 passes validation, not the reader", [](const TDateThai& d) { d.ThaiDateLong(U("25600300")); },
-         DateError("00/03/2017")},
-        {"Christ: day 00", [](const TDateThai& d) { d.ThaiDateLongChrist(U("25600300")); }, DateError("00/03/2017")},
-        {"long: letters above 2400", [](const TDateThai& d) { d.ThaiDateLong(U("abcd0305")); }, IntegerError("abcd")},
-        {"Christ: letters", [](const TDateThai& d) { d.ThaiDateLongChrist(U("25600x05")); }, IntegerError("0x")},
-    });
+    RunErrorCases(dt,
+        {
+            {"long: day 00 passes validation, not the reader",
+                [](const TDateThai& d) { d.ThaiDateLong(U("25600300")); }, DateError("00/03/2017")},
+            {"Christ: day 00", [](const TDateThai& d) { d.ThaiDateLongChrist(U("25600300")); },
+                DateError("00/03/2017")},
+            {"long: letters above 2400", [](const TDateThai& d) { d.ThaiDateLong(U("abcd0305")); },
+                IntegerError("abcd")},
+            {"Christ: letters", [](const TDateThai& d) { d.ThaiDateLongChrist(U("25600x05")); }, IntegerError("0x")},
+        });
     EXPECT_TRUE(display.shown.isEmpty());
 }
 
@@ -536,33 +550,34 @@ TEST_F(DateThaiTest, MonthLengths)
 
 TEST_F(DateThaiTest, MonthStepping)
 {
-    RunTextCases(dt, {
-        {"next: 31 January to last of February", &TDateThai::CalcNextMonth, "25600131", "25600228"},
-        {"next: into a leap February", &TDateThai::CalcNextMonth, "25590131", "25590229"},
-        {"next: December to January", &TDateThai::CalcNextMonth, "25601215", "25610115"},
-        {"next: 31 December keeps the day", &TDateThai::CalcNextMonth, "25601231", "25610131"},
-        {"next: 31 March to 30 April", &TDateThai::CalcNextMonth, "25600331", "25600430"},
-        {"next: zero filling", &TDateThai::CalcNextMonth, "25600805", "25600905"},
-        {"next: Christian year judged as Buddhist", &TDateThai::CalcNextMonth, "20160131", "20160228"},
-        {"next: month 00 steps to January", &TDateThai::CalcNextMonth, "25600015", "25600115"},
-        {"next: letters count as 0", &TDateThai::CalcNextMonth, "abcdefgh", "00100"},
-        {"next: month 13 has no next", &TDateThai::CalcNextMonth, "25601315", ""},
-        {"next: wrong length", &TDateThai::CalcNextMonth, "2560013", ""},
-        {"previous: 31 March to last of February", &TDateThai::CalcPreviousMonth, "25600331", "25600228"},
-        {"previous: into a leap February", &TDateThai::CalcPreviousMonth, "25590331", "25590229"},
-        {"previous: January to December", &TDateThai::CalcPreviousMonth, "25600115", "25591215"},
-        {"previous: 31 January keeps the day", &TDateThai::CalcPreviousMonth, "25600131", "25591231"},
-        {"previous: 31 May to 30 April", &TDateThai::CalcPreviousMonth, "25600531", "25600430"},
-        {"previous: Christian date moves to Buddhist", &TDateThai::CalcPreviousMonth, "20170315", "25600215"},
-        {"previous: Christian leap year", &TDateThai::CalcPreviousMonth, "20160331", "25590229"},
-        {"previous: 2399 moves", &TDateThai::CalcPreviousMonth, "23990315", "29420215"},
-        {"previous: 2400 is kept", &TDateThai::CalcPreviousMonth, "24000315", "24000215"},
-        {"previous: month 13 steps to December", &TDateThai::CalcPreviousMonth, "25601331", "25601231"},
-        {"previous: month 00 has no previous", &TDateThai::CalcPreviousMonth, "25600015", ""},
-        {"previous: month 14 has no previous", &TDateThai::CalcPreviousMonth, "25601415", ""},
-        {"previous: letters give month 00", &TDateThai::CalcPreviousMonth, "abcdefgh", ""},
-        {"previous: wrong length", &TDateThai::CalcPreviousMonth, "256003150", ""},
-    });
+    RunTextCases(dt,
+        {
+            {"next: 31 January to last of February", &TDateThai::CalcNextMonth, "25600131", "25600228"},
+            {"next: into a leap February", &TDateThai::CalcNextMonth, "25590131", "25590229"},
+            {"next: December to January", &TDateThai::CalcNextMonth, "25601215", "25610115"},
+            {"next: 31 December keeps the day", &TDateThai::CalcNextMonth, "25601231", "25610131"},
+            {"next: 31 March to 30 April", &TDateThai::CalcNextMonth, "25600331", "25600430"},
+            {"next: zero filling", &TDateThai::CalcNextMonth, "25600805", "25600905"},
+            {"next: Christian year judged as Buddhist", &TDateThai::CalcNextMonth, "20160131", "20160228"},
+            {"next: month 00 steps to January", &TDateThai::CalcNextMonth, "25600015", "25600115"},
+            {"next: letters count as 0", &TDateThai::CalcNextMonth, "abcdefgh", "00100"},
+            {"next: month 13 has no next", &TDateThai::CalcNextMonth, "25601315", ""},
+            {"next: wrong length", &TDateThai::CalcNextMonth, "2560013", ""},
+            {"previous: 31 March to last of February", &TDateThai::CalcPreviousMonth, "25600331", "25600228"},
+            {"previous: into a leap February", &TDateThai::CalcPreviousMonth, "25590331", "25590229"},
+            {"previous: January to December", &TDateThai::CalcPreviousMonth, "25600115", "25591215"},
+            {"previous: 31 January keeps the day", &TDateThai::CalcPreviousMonth, "25600131", "25591231"},
+            {"previous: 31 May to 30 April", &TDateThai::CalcPreviousMonth, "25600531", "25600430"},
+            {"previous: Christian date moves to Buddhist", &TDateThai::CalcPreviousMonth, "20170315", "25600215"},
+            {"previous: Christian leap year", &TDateThai::CalcPreviousMonth, "20160331", "25590229"},
+            {"previous: 2399 moves", &TDateThai::CalcPreviousMonth, "23990315", "29420215"},
+            {"previous: 2400 is kept", &TDateThai::CalcPreviousMonth, "24000315", "24000215"},
+            {"previous: month 13 steps to December", &TDateThai::CalcPreviousMonth, "25601331", "25601231"},
+            {"previous: month 00 has no previous", &TDateThai::CalcPreviousMonth, "25600015", ""},
+            {"previous: month 14 has no previous", &TDateThai::CalcPreviousMonth, "25601415", ""},
+            {"previous: letters give month 00", &TDateThai::CalcPreviousMonth, "abcdefgh", ""},
+            {"previous: wrong length", &TDateThai::CalcPreviousMonth, "256003150", ""},
+        });
 }
 
 TEST_F(DateThaiTest, DifDay)
@@ -587,14 +602,15 @@ TEST_F(DateThaiTest, DifDay)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(dt.DifDay(U(c.start), U(c.end)), c.days);
     }
-    RunErrorCases(dt, {
-        {"impossible day", [](const TDateThai& d) { d.DifDay(U("25600230"), U("25600301")); }, EncodeError},
-        {"day 00", [](const TDateThai& d) { d.DifDay(U("25600301"), U("25600300")); }, EncodeError},
-        {"month 13", [](const TDateThai& d) { d.DifDay(U("25601301"), U("25600301")); }, EncodeError},
-        {"year 0", [](const TDateThai& d) { d.DifDay(U("00000101"), U("25600301")); }, EncodeError},
-        {"letters", [](const TDateThai& d) { d.DifDay(U("2560ab01"), U("25600301")); }, IntegerError("ab")},
-        {"short text", [](const TDateThai& d) { d.DifDay(U("256003"), U("25600301")); }, IntegerError("")},
-    });
+    RunErrorCases(dt,
+        {
+            {"impossible day", [](const TDateThai& d) { d.DifDay(U("25600230"), U("25600301")); }, EncodeError},
+            {"day 00", [](const TDateThai& d) { d.DifDay(U("25600301"), U("25600300")); }, EncodeError},
+            {"month 13", [](const TDateThai& d) { d.DifDay(U("25601301"), U("25600301")); }, EncodeError},
+            {"year 0", [](const TDateThai& d) { d.DifDay(U("00000101"), U("25600301")); }, EncodeError},
+            {"letters", [](const TDateThai& d) { d.DifDay(U("2560ab01"), U("25600301")); }, IntegerError("ab")},
+            {"short text", [](const TDateThai& d) { d.DifDay(U("256003"), U("25600301")); }, IntegerError("")},
+        });
 }
 
 TEST_F(DateThaiTest, DifMonth)
@@ -659,40 +675,43 @@ TEST_F(DateThaiTest, DifYearAndDifTime)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(S(dt.DifTime(U(c.start), U(c.end))), c.expected);
     }
-    RunErrorCases(dt, {
-        {"year letters", [](const TDateThai& d) { d.DifYear(U("25600101"), U("25x0")); }, IntegerError("25x0")},
-        {"one-digit hour", [](const TDateThai& d) { d.DifTime(U("9:30"), U("10:00")); }, IntegerError("9:")},
-        {"empty time", [](const TDateThai& d) { d.DifTime(U("09:30"), U("")); }, IntegerError("")},
-    });
+    RunErrorCases(dt,
+        {
+            {"year letters", [](const TDateThai& d) { d.DifYear(U("25600101"), U("25x0")); }, IntegerError("25x0")},
+            {"one-digit hour", [](const TDateThai& d) { d.DifTime(U("9:30"), U("10:00")); }, IntegerError("9:")},
+            {"empty time", [](const TDateThai& d) { d.DifTime(U("09:30"), U("")); }, IntegerError("")},
+        });
 }
 
 TEST_F(DateThaiTest, BudgetYearOfDates)
 {
-    RunTextCases(dt, {
-        {"year of September", &TDateThai::GetBudgetYearFromDate, "25600930", "2560"},
-        {"year of October", &TDateThai::GetBudgetYearFromDate, "25601001", "2561"},
-        {"year of a Christian date", &TDateThai::GetBudgetYearFromDate, "20171015", "2018"},
-        {"year of March, never read", &TDateThai::GetBudgetYearFromDate, "abcd0315", "abcd"},
-        {"start from March", &TDateThai::GetStartDateOfBudgetYear, "25600315", "25591001"},
-        {"start from 30 September", &TDateThai::GetStartDateOfBudgetYear, "25600930", "25591001"},
-        {"start from 1 October", &TDateThai::GetStartDateOfBudgetYear, "25601001", "25601001"},
-        {"start from December", &TDateThai::GetStartDateOfBudgetYear, "25601231", "25601001"},
-        {"start from a Christian date", &TDateThai::GetStartDateOfBudgetYear, "20170315", "25591001"},
-        {"start: 2399 moves", &TDateThai::GetStartDateOfBudgetYear, "23991015", "29421001"},
-        {"start: 2400 counts as Buddhist", &TDateThai::GetStartDateOfBudgetYear, "24000315", "23991001"},
-        {"end from March", &TDateThai::GetEndDateOfBudgetYear, "25600315", "25600930"},
-        {"end from 30 September", &TDateThai::GetEndDateOfBudgetYear, "25600930", "25600930"},
-        {"end from 1 October", &TDateThai::GetEndDateOfBudgetYear, "25601001", "25610930"},
-        {"end from a Christian date", &TDateThai::GetEndDateOfBudgetYear, "20171001", "25610930"},
-        {"end: 2399 moves", &TDateThai::GetEndDateOfBudgetYear, "23990315", "29420930"},
-        {"end: 2400 counts as Buddhist", &TDateThai::GetEndDateOfBudgetYear, "24000315", "24000930"},
-    });
-    RunErrorCases(dt, {
-        {"year of October, letters", [](const TDateThai& d) { d.GetBudgetYearFromDate(U("abcd1001")); },
-         IntegerError("abcd")},
-        {"start of an empty text", [](const TDateThai& d) { d.GetStartDateOfBudgetYear(U("")); }, IntegerError("")},
-        {"end of a short year", [](const TDateThai& d) { d.GetEndDateOfBudgetYear(U("1x")); }, IntegerError("1x")},
-    });
+    RunTextCases(dt,
+        {
+            {"year of September", &TDateThai::GetBudgetYearFromDate, "25600930", "2560"},
+            {"year of October", &TDateThai::GetBudgetYearFromDate, "25601001", "2561"},
+            {"year of a Christian date", &TDateThai::GetBudgetYearFromDate, "20171015", "2018"},
+            {"year of March, never read", &TDateThai::GetBudgetYearFromDate, "abcd0315", "abcd"},
+            {"start from March", &TDateThai::GetStartDateOfBudgetYear, "25600315", "25591001"},
+            {"start from 30 September", &TDateThai::GetStartDateOfBudgetYear, "25600930", "25591001"},
+            {"start from 1 October", &TDateThai::GetStartDateOfBudgetYear, "25601001", "25601001"},
+            {"start from December", &TDateThai::GetStartDateOfBudgetYear, "25601231", "25601001"},
+            {"start from a Christian date", &TDateThai::GetStartDateOfBudgetYear, "20170315", "25591001"},
+            {"start: 2399 moves", &TDateThai::GetStartDateOfBudgetYear, "23991015", "29421001"},
+            {"start: 2400 counts as Buddhist", &TDateThai::GetStartDateOfBudgetYear, "24000315", "23991001"},
+            {"end from March", &TDateThai::GetEndDateOfBudgetYear, "25600315", "25600930"},
+            {"end from 30 September", &TDateThai::GetEndDateOfBudgetYear, "25600930", "25600930"},
+            {"end from 1 October", &TDateThai::GetEndDateOfBudgetYear, "25601001", "25610930"},
+            {"end from a Christian date", &TDateThai::GetEndDateOfBudgetYear, "20171001", "25610930"},
+            {"end: 2399 moves", &TDateThai::GetEndDateOfBudgetYear, "23990315", "29420930"},
+            {"end: 2400 counts as Buddhist", &TDateThai::GetEndDateOfBudgetYear, "24000315", "24000930"},
+        });
+    RunErrorCases(dt,
+        {
+            {"year of October, letters", [](const TDateThai& d) { d.GetBudgetYearFromDate(U("abcd1001")); },
+                IntegerError("abcd")},
+            {"start of an empty text", [](const TDateThai& d) { d.GetStartDateOfBudgetYear(U("")); }, IntegerError("")},
+            {"end of a short year", [](const TDateThai& d) { d.GetEndDateOfBudgetYear(U("1x")); }, IntegerError("1x")},
+        });
 }
 
 TEST_F(DateThaiTest, CurrentBudgetYearTurnsOverOnFirstOctober)
@@ -737,9 +756,22 @@ TEST_F(DateThaiTest, WeekEndDayNames)
         const char* name;
         bool weekEnd;
     } cases[] = {
-        {"Sat", true}, {"sat", true}, {"SAT", true}, {"sUn", true}, {"ส.", true}, {"อา.", true},
-        {"Saturday", false}, {"Sa", false}, {" Sat", false}, {"ส", false}, {"อา", false},
-        {"วันเสาร์", false}, {"Mon", false}, {"จ.", false}, {"ＳＡＴ", false}, {"", false},
+        {"Sat", true},
+        {"sat", true},
+        {"SAT", true},
+        {"sUn", true},
+        {"ส.", true},
+        {"อา.", true},
+        {"Saturday", false},
+        {"Sa", false},
+        {" Sat", false},
+        {"ส", false},
+        {"อา", false},
+        {"วันเสาร์", false},
+        {"Mon", false},
+        {"จ.", false},
+        {"ＳＡＴ", false},
+        {"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,5 +1,5 @@
-#include "core/Exceptions.h"
 #include "inhouse/Streamer.h"
+#include "core/Exceptions.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -57,10 +57,12 @@ public:
 // root also gives up its file-system identity for the time being.
 class WriteProtectedFolder {
 public:
-    explicit WriteProtectedFolder(const QString& path) : path_(path)
+    explicit WriteProtectedFolder(const QString& path)
+        : path_(path)
     {
-        QFile::setPermissions(path_, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-                                         | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(path_,
+            QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                | QFile::ExeOther);
         if (::geteuid() == 0)
             ::setfsuid(65534);
     }
@@ -123,7 +125,7 @@ TEST_F(StreamerTest, VariantToFileReplacesTheWholeOldContent)
         WriteFile(File("Velkaro.exe"), pattern(5000));
         streamer.VariantToFile(File("Velkaro.exe"), c.value);
         EXPECT_EQ(ReadFile(File("Velkaro.exe")), c.expected);
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Velkaro.exe"}); // no leftovers
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"Velkaro.exe"}); // no leftovers
         if (c.value.IsByRef())
             delete static_cast<Variant*>(c.value.RefTarget());
     }
@@ -153,8 +155,8 @@ TEST_F(StreamerTest, VariantToFileRefusesOtherValuesAndKeepsTheOldFile)
 
 TEST_F(StreamerTest, VariantToFileInAFolderThatRefusesNewFilesKeepsTheOldFile)
 {
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther
-                                                      | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+    ASSERT_TRUE(QFile::setPermissions(dir.path(),
+        QFile::permissions(dir.path()) | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
     ASSERT_TRUE(QDir(dir.path()).mkdir("app"));
     const QString target = File("app/Velkaro.exe");
     const QByteArray old = pattern(3000);
@@ -184,7 +186,7 @@ TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
 
     // Files of this process may not grow beyond 4096 bytes for a moment, as
     // on a full disk.
-    rlimit saved{};
+    rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
@@ -201,7 +203,7 @@ TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
 
     EXPECT_EQ(className, "EWriteError");
     EXPECT_EQ(ReadFile(File("Velkaro.exe")), old);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Velkaro.exe"});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"Velkaro.exe"});
 }
 
 TEST_F(StreamerTest, FileToVariantOfAMissingFile)
@@ -210,8 +212,8 @@ TEST_F(StreamerTest, FileToVariantOfAMissingFile)
         streamer.FileToVariant(File("missing.exe"));
         FAIL() << "no error";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(),
-                  QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(File("missing.exe")));
+        EXPECT_EQ(
+            e.Message(), QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(File("missing.exe")));
     }
 }
 
@@ -233,8 +235,18 @@ TEST_F(StreamerTest, MemoryStreamsAndByteArrays)
     using ToVariant = std::function<Variant(TStream&)>;
     const std::pair<const char*, ToVariant> readers[] = {
         {"MemoryStreamToOleVariant", [&](TStream& s) { return streamer.MemoryStreamToOleVariant(s); }},
-        {"StreamToOleVariant", [&](TStream& s) { Variant v(1); streamer.StreamToOleVariant(s, v); return v; }},
-        {"StreamToVariant", [&](TStream& s) { Variant v(1); streamer.StreamToVariant(s, v); return v; }},
+        {"StreamToOleVariant",
+            [&](TStream& s) {
+                Variant v(1);
+                streamer.StreamToOleVariant(s, v);
+                return v;
+            }},
+        {"StreamToVariant",
+            [&](TStream& s) {
+                Variant v(1);
+                streamer.StreamToVariant(s, v);
+                return v;
+            }},
     };
     for (const auto& [name, read] : readers) {
         SCOPED_TRACE(name);
@@ -273,7 +285,7 @@ TEST_F(StreamerTest, OleVariantToMemoryStream)
     EXPECT_EQ(s->Position(), 3);
 
     const Variant notArrays[] = {Variant(), Variant::Null(), Variant(7), Variant(QStringLiteral("abc")),
-                                 Variant(SafeArray(varInteger, {{0, 2}}))};
+        Variant(SafeArray(varInteger, {{0, 2}}))};
     for (const Variant& v : notArrays) {
         SCOPED_TRACE(Variant::TypeName(v.VType()).toStdString());
         EXPECT_EQ(streamer.OleVariantToMemoryStream(v), nullptr);

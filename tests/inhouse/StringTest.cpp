@@ -40,7 +40,7 @@ TEST(StringInstance, InitializeCreatesOnceAndFinalizeFrees)
 
 TEST(StringTest, KeyAndLiteralTexts)
 {
-    const TObjString str{};
+    const TObjString str {};
     const TextCase cases[] = {
         {"quote: each becomes underscore", &TObjString::ConvertQuoteToUnderScore, "a\"b\"\"c", "A_B__C"},
         {"quote: none only upper-cases", &TObjString::ConvertQuoteToUnderScore, "abc xyz", "ABC XYZ"},
@@ -81,7 +81,7 @@ TEST(StringTest, KeyAndLiteralTexts)
 
 TEST(StringTest, IdentificationNumbers)
 {
-    const TObjString str{};
+    const TObjString str {};
     const TextCase cases[] = {
         {"separate: thirteen digits", &TObjString::SeperateCID, "1234567890123", "1-2345-67890-12-3"},
         {"separate: thirteen Thai letters", &TObjString::SeperateCID, "กขคงจฉชซฌญฎฏฐ", "ก-ขคงจ-ฉชซฌญ-ฎฏ-ฐ"},
@@ -107,7 +107,7 @@ TEST(StringTest, IdentificationNumbers)
 
 TEST(StringTest, FillZero)
 {
-    const TObjString str{};
+    const TObjString str {};
     const struct {
         const char* name;
         const char* id;
@@ -136,7 +136,7 @@ TEST(StringTest, FillZero)
 
 TEST(StringTest, MonthNamesOneToTwelveOnly)
 {
-    const TObjString str{};
+    const TObjString str {};
     const struct {
         int month;
         const char* expected;
@@ -149,7 +149,7 @@ TEST(StringTest, MonthNamesOneToTwelveOnly)
 
 TEST(StringTest, CheckBoxToTOrF)
 {
-    const TObjString str{};
+    const TObjString str {};
     const struct {
         const char* name;
         Qt::CheckState state;

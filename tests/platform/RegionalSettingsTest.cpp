@@ -77,7 +77,8 @@ TEST_F(RealRegionalSettingsTest, ReadsDayMonthYearWhateverTheLocaleOrder)
     };
     // English (United States) writes month first; the reader still takes
     // the day first.
-    for (const QLocale& locale : {QLocale(QLocale::Thai, QLocale::Thailand), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+    for (const QLocale& locale :
+        {QLocale(QLocale::Thai, QLocale::Thailand), QLocale(QLocale::English, QLocale::UnitedStates)}) {
         QLocale::setDefault(locale);
         for (const auto& c : cases) {
             SCOPED_TRACE(S(locale.name() + u' ' + U(c.text)));
@@ -89,9 +90,9 @@ TEST_F(RealRegionalSettingsTest, ReadsDayMonthYearWhateverTheLocaleOrder)
 TEST_F(RealRegionalSettingsTest, RefusesImpossibleDatesAndOtherShapes)
 {
     QLocale::setDefault(QLocale(QLocale::Thai, QLocale::Thailand));
-    for (const char* text : {"29/02/2017", "31/04/2017", "00/03/2017", "15/13/2017", "15/00/2017", "15/03/0000",
-                             "2017/03/15", "15-03-2017", " 15/03/2017", "15/03/2017 ", "15/03/20170", "15/03",
-                             "", "๑๕/๐๓/๒๕๖๐", "+5/03/2017"}) {
+    for (const char* text :
+        {"29/02/2017", "31/04/2017", "00/03/2017", "15/13/2017", "15/00/2017", "15/03/0000", "2017/03/15", "15-03-2017",
+            " 15/03/2017", "15/03/2017 ", "15/03/20170", "15/03", "", "๑๕/๐๓/๒๕๖๐", "+5/03/2017"}) {
         SCOPED_TRACE(text);
         try {
             platform::Regional().ReadSlashedDate(U(text));
@@ -106,8 +107,8 @@ TEST(RegionalSeams, InstalledSettingsAndClockReplaceTheRealOnesUntilRemoved)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::Thai, QLocale::Thailand));
-    const velkaro::testing::FixedRegionalSettings english(velkaro::testing::FixedRegionalSettings::Names::English,
-                                                          false);
+    const velkaro::testing::FixedRegionalSettings english(
+        velkaro::testing::FixedRegionalSettings::Names::English, false);
     platform::SetRegionalSettings(&english);
     EXPECT_EQ(&platform::Regional(), &english);
     platform::SetRegionalSettings(nullptr);

@@ -47,9 +47,9 @@ void WriteFile(const QString& path, const QByteArray& bytes)
 void WriteConfigFile(const QString& path, const QList<QStringList>& rows)
 {
     TClientDataSet table;
-    table.FieldDefs() = {TFieldDef{QStringLiteral("Section"), TFieldType::ftString, 20},
-                         TFieldDef{QStringLiteral("Key"), TFieldType::ftString, 20},
-                         TFieldDef{QStringLiteral("Value"), TFieldType::ftString, 255}};
+    table.FieldDefs() = {TFieldDef {QStringLiteral("Section"), TFieldType::ftString, 20},
+        TFieldDef {QStringLiteral("Key"), TFieldType::ftString, 20},
+        TFieldDef {QStringLiteral("Value"), TFieldType::ftString, 255}};
     table.CreateDataSet();
     for (const QStringList& r : rows) {
         table.Append();

@@ -5,8 +5,8 @@
 #include "platform/RegionalSettings.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -42,7 +42,10 @@ class FixedRegionalSettings : public platform::RegionalSettings {
 public:
     enum class Names { Thai, English };
     explicit FixedRegionalSettings(Names names = Names::Thai, bool buddhistYear = true)
-        : names_(names), buddhistYear_(buddhistYear) {}
+        : names_(names)
+        , buddhistYear_(buddhistYear)
+    {
+    }
     QDate ReadSlashedDate(const QString& text) const override;
     QString LongMonthName(int month) const override;
     QString ShortDayName(const QDate& date) const override;
@@ -56,7 +59,10 @@ private:
 
 class FixedClock : public platform::Clock {
 public:
-    explicit FixedClock(QDateTime now) : now_(std::move(now)) {}
+    explicit FixedClock(QDateTime now)
+        : now_(std::move(now))
+    {
+    }
     QDateTime Now() const override { return now_; }
 
 private:

@@ -36,13 +36,13 @@ public:
     HRESULT GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& ids) override
     {
         lookups.append(names.join(u','));
-        if (names != QStringList{QStringLiteral("DownloadUpdate")})
+        if (names != QStringList {QStringLiteral("DownloadUpdate")})
             return DISP_E_UNKNOWNNAME;
         ids.assign(1, 7);
         return S_OK;
     }
-    HRESULT Invoke(qint32 dispId, quint32, quint16 flags, DispParams& params, Variant* result,
-                   ExcepInfo* excep) override
+    HRESULT Invoke(
+        qint32 dispId, quint32, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excep) override
     {
         EXPECT_EQ(dispId, 7);
         EXPECT_EQ(flags, DISPATCH_METHOD);
@@ -91,8 +91,8 @@ public:
 ScriptedQuery::Answer versionRows(const QStringList& versions)
 {
     ScriptedQuery::Answer a;
-    a.fields = {TFieldDef{QStringLiteral("ID"), TFieldType::ftInteger, 0},
-                TFieldDef{QStringLiteral("Version"), TFieldType::ftWideString, 20}};
+    a.fields = {TFieldDef {QStringLiteral("ID"), TFieldType::ftInteger, 0},
+        TFieldDef {QStringLiteral("Version"), TFieldType::ftWideString, 20}};
     int id = 1;
     for (const QString& v : versions)
         a.rows.append({Variant(id++), Variant(v)});
@@ -148,7 +148,7 @@ public:
     TempExeFolder folder;
     InhouseUnits units;
     platform::RecordingMessageDisplay messages;
-    platform::ScopedMessageDisplay messagesInstalled{messages};
+    platform::ScopedMessageDisplay messagesInstalled {messages};
     platform::RecordingLauncher launcher;
     FakeLinks links;
     QPointer<TfrmVersionControl> form;
@@ -179,7 +179,7 @@ TEST_F(UpdateCycle, EqualVersionsLaunchWithoutDownloadOrWrite)
     EXPECT_TRUE(links.appServer->lookups.isEmpty());
     EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("old program"));
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), configBefore);
-    EXPECT_EQ(launcher.opened, QStringList{folder.File(QStringLiteral("Velkaro.exe"))});
+    EXPECT_EQ(launcher.opened, QStringList {folder.File(QStringLiteral("Velkaro.exe"))});
     EXPECT_TRUE(form.isNull()) << "the window closes after launching";
     // The provider resets the query after packaging: the statement runs twice.
     EXPECT_EQ(*links.executed, QStringList({VersionQuery, VersionQuery}));
@@ -212,11 +212,11 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
         runCycle();
 
         EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
-        EXPECT_EQ(links.appServer->invokedWith, QStringList{QStringLiteral("Velkaro")});
+        EXPECT_EQ(links.appServer->invokedWith, QStringList {QStringLiteral("Velkaro")});
         EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("new program"));
         EXPECT_EQ(recordedVersion(), c.recorded);
         EXPECT_EQ(statusAfter, status::Done);
-        EXPECT_EQ(launcher.opened, QStringList{folder.File(QStringLiteral("Velkaro.exe"))});
+        EXPECT_EQ(launcher.opened, QStringList {folder.File(QStringLiteral("Velkaro.exe"))});
         EXPECT_TRUE(form.isNull());
     }
 }
@@ -232,33 +232,29 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
     const QString exe = folder.File(QStringLiteral("Velkaro.exe"));
     const Case cases[] = {
         {"query fails",
-         [](UpdateCycle& t) {
-             t.links.answers[VersionQuery].error = QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (111)");
-         },
-         {"Can't connect to MySQL server on '127.0.0.1' (111)"},
-         status::Checking},
+            [](UpdateCycle& t) {
+                t.links.answers[VersionQuery].error
+                    = QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (111)");
+            },
+            {"Can't connect to MySQL server on '127.0.0.1' (111)"}, status::Checking},
         {"no Version column",
-         [](UpdateCycle& t) {
-             t.links.answers[VersionQuery].fields[1].Name = QStringLiteral("Release");
-         },
-         {"cdsAnyPropose: Field 'Version' not found"},
-         status::Checking},
+            [](UpdateCycle& t) { t.links.answers[VersionQuery].fields[1].Name = QStringLiteral("Release"); },
+            {"cdsAnyPropose: Field 'Version' not found"}, status::Checking},
         {"remote method raises",
-         [](UpdateCycle& t) { t.links.appServer->failure = QStringLiteral("Update package missing"); },
-         {"Update package missing"},
-         status::Updating},
+            [](UpdateCycle& t) { t.links.appServer->failure = QStringLiteral("Update package missing"); },
+            {"Update package missing"}, status::Updating},
         {"answer is not a byte array",
-         [](UpdateCycle& t) { t.links.appServer->answer = Variant(QStringLiteral("oops")); },
-         {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
-                         "OleStr); \"%1\" was left unchanged")
-              .arg(exe)},
-         status::Updating},
+            [](UpdateCycle& t) { t.links.appServer->answer = Variant(QStringLiteral("oops")); },
+            {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
+                            "OleStr); \"%1\" was left unchanged")
+                    .arg(exe)},
+            status::Updating},
         {"answer is an empty array",
-         [](UpdateCycle& t) { t.links.appServer->answer = Variant::FromBytes(QByteArray()); },
-         {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
-                         "an empty array); \"%1\" was left unchanged")
-              .arg(exe)},
-         status::Updating},
+            [](UpdateCycle& t) { t.links.appServer->answer = Variant::FromBytes(QByteArray()); },
+            {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
+                            "an empty array); \"%1\" was left unchanged")
+                    .arg(exe)},
+            status::Updating},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -288,8 +284,9 @@ TEST_F(UpdateCycle, MissingConfigurationShowsTheMessageTwiceThenTheClosedTableEr
 {
     runCycle();
 
-    EXPECT_EQ(boxTexts(), QStringList({MissingConfigText, MissingConfigText,
-                                       "cdsConfig: Cannot perform this operation on a closed dataset"}));
+    EXPECT_EQ(boxTexts(),
+        QStringList(
+            {MissingConfigText, MissingConfigText, "cdsConfig: Cannot perform this operation on a closed dataset"}));
     EXPECT_EQ(statusAfter, status::Checking);
     EXPECT_TRUE(launcher.opened.isEmpty());
     EXPECT_FALSE(folder.Exists(QStringLiteral("Config.cds")));
@@ -368,15 +365,15 @@ TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBox)
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_EQ(messages.shown[0].caption, "Application Error");
     EXPECT_EQ(messages.shown[0].text,
-              QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.")
-                  .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+        QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.")
+            .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
     EXPECT_TRUE(launcher.opened.isEmpty());
 }
 
 TEST_F(UpdateCycle, DeploymentFileOverridesComponentSettings)
 {
     folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
-                 "; site settings\n[uniConnDataCenter]\nServer=db.example.org\nPort=3307\n\n[Socket1]\nHost=10.1.2.3\n");
+        "; site settings\n[uniConnDataCenter]\nServer=db.example.org\nPort=3307\n\n[Socket1]\nHost=10.1.2.3\n");
     form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
     EXPECT_EQ(links.server, "db.example.org");
     EXPECT_EQ(form->uniConnDataCenter->Port, 3307);
@@ -391,8 +388,10 @@ TEST_F(UpdateCycle, DeploymentFileErrorsNameFileSectionAndKey)
         QString message;
     };
     const Case cases[] = {
-        {"[uniConnDataCentre]\nServer=x\n", ini + ", line 1: unknown section [uniConnDataCentre]: the window has no "
-                                                 "component of that name"},
+        {"[uniConnDataCentre]\nServer=x\n",
+            ini
+                + ", line 1: unknown section [uniConnDataCentre]: the window has no "
+                  "component of that name"},
         {"[Socket1]\nHostName=x\n", ini + ", line 2: unknown key HostName in section [Socket1]"},
         {"[Socket1]\nPort=abc\n", ini + ", line 2: invalid value \"abc\" for key Port in section [Socket1]"},
         {"Host=x\n", ini + ", line 1: key Host stands before any [section]"},
