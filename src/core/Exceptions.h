@@ -1,50 +1,31 @@
 #pragma once
 // Error classes of the system (header only, so every layer may raise them).
-// Every error the programs raise is an
-// Exception carrying its message text; the class name is what the fatal
-// error box and the tests see, so each subclass reports its own.
+// The root class, Exception, and the conversion error live at the bottom
+// (platform/Errors.h); these are the classes of the layers above.
 
-#include <QString>
-#include <exception>
-#include <string>
+#include "platform/Errors.h"
 
 namespace velkaro {
 
-class Exception : public std::exception {
-public:
-    explicit Exception(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) {}
-    const QString& Message() const noexcept { return message_; }
-    const char* what() const noexcept override { return utf8_.c_str(); }
-    virtual const char* ClassName() const noexcept { return "Exception"; }
-
-private:
-    QString message_;
-    std::string utf8_;
-};
-
-#define VELKARO_ERROR_CLASS(Name, Base)                                        \
-    class Name : public Base {                                                 \
-    public:                                                                    \
-        using Base::Base;                                                      \
-        const char* ClassName() const noexcept override { return #Name; }     \
-    };
-
-VELKARO_ERROR_CLASS(EConvertError, Exception)      // integer and date conversion
 VELKARO_ERROR_CLASS(EStreamError, Exception)
-VELKARO_ERROR_CLASS(EFOpenError, EStreamError)     // "Cannot open file ..."
-VELKARO_ERROR_CLASS(EFCreateError, EStreamError)   // "Cannot create file ..."
-VELKARO_ERROR_CLASS(EReadError, EStreamError)      // "Stream read error"
-VELKARO_ERROR_CLASS(EWriteError, EStreamError)     // "Stream write error"
-VELKARO_ERROR_CLASS(EDatabaseError, Exception)     // table and field errors
-VELKARO_ERROR_CLASS(EVariantError, Exception)      // variant conversions and operations
-VELKARO_ERROR_CLASS(EComponentError, Exception)    // names of components
-VELKARO_ERROR_CLASS(EOleError, Exception)          // late-bound call failures
-VELKARO_ERROR_CLASS(EInvalidOperation, Exception)  // a call the object's state does not allow
+VELKARO_ERROR_CLASS(EFOpenError, EStreamError) // "Cannot open file ..."
+VELKARO_ERROR_CLASS(EFCreateError, EStreamError) // "Cannot create file ..."
+VELKARO_ERROR_CLASS(EReadError, EStreamError) // "Stream read error"
+VELKARO_ERROR_CLASS(EWriteError, EStreamError) // "Stream write error"
+VELKARO_ERROR_CLASS(EDatabaseError, Exception) // table and field errors
+VELKARO_ERROR_CLASS(EVariantError, Exception) // variant conversions and operations
+VELKARO_ERROR_CLASS(EComponentError, Exception) // names of components
+VELKARO_ERROR_CLASS(EOleError, Exception) // late-bound call failures
+VELKARO_ERROR_CLASS(EInvalidOperation, Exception) // a call the object's state does not allow
 
 // An error raised by a remote or local automation object, with its code.
 class EOleException : public EOleError {
 public:
-    EOleException(QString message, qint32 errorCode) : EOleError(std::move(message)), errorCode_(errorCode) {}
+    EOleException(QString message, qint32 errorCode)
+        : EOleError(std::move(message))
+        , errorCode_(errorCode)
+    {
+    }
     const char* ClassName() const noexcept override { return "EOleException"; }
     qint32 ErrorCode() const noexcept { return errorCode_; }
 
@@ -54,8 +35,6 @@ private:
 
 // The stored message texts, with their placeholders.
 namespace msg {
-inline constexpr const char* InvalidInteger = "''%1'' is not a valid integer value";
-inline constexpr const char* InvalidDate = "''%1'' is not a valid date";
 inline constexpr const char* FOpenError = "Cannot open file \"%1\". %2";
 inline constexpr const char* FCreateError = "Cannot create file \"%1\". %2";
 inline constexpr const char* ReadError = "Stream read error";

@@ -1,6 +1,6 @@
 #include "platform/RegionalSettings.h"
 
-#include "core/Exceptions.h"
+#include "platform/Errors.h"
 
 #include <QLocale>
 #include <QRegularExpression>
