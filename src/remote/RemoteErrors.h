@@ -24,6 +24,7 @@ inline constexpr const char* UnsupportedVariantType = "Unsupported variant type:
 inline constexpr const char* InvalidAction = "Invalid action received: %1";
 inline constexpr const char* ObjectNotAvailable = "Object not available: %1";
 inline constexpr const char* NoReturnValue = "Expected return value not received";
+inline constexpr const char* TransportCancelled = "The connection was closed";
 } // namespace msg
 
 } // namespace velkaro
