@@ -60,6 +60,14 @@ struct ArgumentPlace {
     alignas(8) unsigned char raw[8] = {};
 };
 
+// The arguments of a call being served. They live until its reply has gone:
+// releasing an object the other side handed over sends a request of its
+// own, and that comes after the reply.
+struct ServedArguments {
+    std::vector<ArgumentPlace> places;
+    DispParams params;
+};
+
 Variant referTo(const Variant& value, ArgumentPlace& place)
 {
     const VarType type = value.VType();
@@ -329,10 +337,11 @@ void TDataBlockInterpreter::InterpretData(const DataBlockRef& block)
         fail(QStringLiteral("A reply arrived that no request waits for (action %1)").arg(action));
 
     bool answer = action != asFreeObject;
+    std::shared_ptr<void> arguments;
     try {
         switch (action) {
         case asInvoke:
-            doInvoke(*block);
+            arguments = doInvoke(*block);
             break;
         case asGetID:
             doGetID(*block);
@@ -362,7 +371,7 @@ void TDataBlockInterpreter::InterpretData(const DataBlockRef& block)
         sendDataBlock_.Send(block, false);
 }
 
-void TDataBlockInterpreter::doInvoke(IDataBlock& block)
+std::shared_ptr<void> TDataBlockInterpreter::doInvoke(IDataBlock& block)
 {
     const qint32 index = readInt(block);
     const qint32 dispId = readInt(block);
@@ -376,13 +385,14 @@ void TDataBlockInterpreter::doInvoke(IDataBlock& block)
         fail(QStringLiteral("A call with %1 arguments, %2 of them named, does not fit in its request")
                  .arg(QString::number(argCount), QString::number(namedCount)));
     }
-    DispParams params;
+    const auto arguments = std::make_shared<ServedArguments>();
+    DispParams& params = arguments->params;
     params.namedArgs.reserve(size_t(namedCount));
     for (qint32 i = 0; i < namedCount; ++i)
         params.namedArgs.push_back(readInt(block));
-    std::vector<ArgumentPlace> places(static_cast<size_t>(argCount));
+    arguments->places.resize(size_t(argCount));
     params.args.reserve(size_t(argCount));
-    for (ArgumentPlace& place : places) {
+    for (ArgumentPlace& place : arguments->places) {
         TVarFlags flags;
         const Variant arg = ReadVariant(flags, block, *this);
         if (flags.Contains(vfVariant)) {
@@ -413,6 +423,7 @@ void TDataBlockInterpreter::doInvoke(IDataBlock& block)
     }
     if (wantResult)
         writeValue(result, block);
+    return arguments;
 }
 
 void TDataBlockInterpreter::doGetID(IDataBlock& block)

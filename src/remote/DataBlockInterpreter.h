@@ -176,7 +176,7 @@ private:
     Variant readValue(IDataBlock& block);
     void writeValue(const Variant& value, IDataBlock& block);
 
-    void doInvoke(IDataBlock& block);
+    std::shared_ptr<void> doInvoke(IDataBlock& block);
     void doGetID(IDataBlock& block);
     void doCreateObject(IDataBlock& block);
     void doFreeObject(IDataBlock& block);

@@ -591,8 +591,11 @@ TEST(DataBlockInterpreter, TwoInterpretersTalkToEachOther)
         MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varDispatch)), "CallMeBack"), {CallArg(handedOver)});
     EXPECT_EQ(S(pong.ToString()), "pong");
     EXPECT_EQ(pinger->pings, 1);
-    // The server let go of the client's object when the call ended.
+    // The server let go of the client's object once its reply had gone.
     EXPECT_THROW(client.LockObject(0), EInterpreterError);
+    ASSERT_GE(serverLink.sent.size(), 2u);
+    EXPECT_EQ(ToHex(serverLink.sent.rbegin()[1].first(4)), "02 db 00 00");
+    EXPECT_EQ(ToHex(serverLink.sent.back()), "05 da 00 00 08 00 00 00 03 00 00 00 00 00 00 00");
 
     appServer = Variant();
     EXPECT_THROW(server.LockObject(0), EInterpreterError);
