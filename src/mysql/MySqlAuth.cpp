@@ -48,6 +48,16 @@ OldHash oldHash(QByteArrayView bytes)
 
 } // namespace
 
+QByteArray OldPasswordHash(QByteArrayView password)
+{
+    const OldHash h = oldHash(password);
+    QByteArray out;
+    for (quint32 v : {h.nr, h.nr2})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.append(char((v >> shift) & 0xFF));
+    return out;
+}
+
 QByteArray NativeProof(QByteArrayView password, QByteArrayView scramble)
 {
     const QByteArray stage1 = sha1(password);

@@ -13,6 +13,10 @@ inline constexpr qsizetype OldScrambleLength = 8;
 // SHA-1(Password), 20 bytes. Scramble must hold 20 bytes.
 QByteArray NativeProof(QByteArrayView password, QByteArrayView scramble);
 
+// The pre-4.1 password hash (what the server's OLD_PASSWORD() shows in hex):
+// 8 bytes, two big-endian 31-bit numbers. Blanks and tabs do not count.
+QByteArray OldPasswordHash(QByteArrayView password);
+
 // The pre-4.1 scramble of Password against the first 8 bytes of Message:
 // 8 bytes and a 0 byte.
 QByteArray OldScramble(QByteArrayView password, QByteArrayView message);

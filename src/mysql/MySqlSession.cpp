@@ -280,9 +280,11 @@ void TMySqlSession::Connect(const QByteArray& host, const QByteArray& user, cons
         try {
             endpoint->Connect();
         } catch (const Exception&) {
-            throw MakeMyError(cr::ConnHostError,
-                FormatClientText(cr::ConnHostError, {QString::fromLatin1(host_), QStringLiteral("10061")})
-                    + (endpoint->LastError().isEmpty() ? QString() : u'\n' + endpoint->LastError()));
+            QString message
+                = FormatClientText(cr::ConnHostError, {QString::fromLatin1(host_), QStringLiteral("10061")});
+            if (!endpoint->LastError().isEmpty())
+                message += u'\n' + endpoint->LastError();
+            throw EMyError(cr::ConnHostError, message);
         }
         closed_ = false;
         try {

@@ -125,7 +125,7 @@ TEST(MySqlNet, ReadsPastThePayloadOrLyingLengthsAreMalformed)
         f.net.Receive();
         const EMyError e = raised([&] { c.read(f.net); });
         EXPECT_EQ(e.ErrorCode(), cr::MalformedPacket);
-        EXPECT_EQ(e.Message(), QStringLiteral("Malformed packet"));
+        EXPECT_EQ(S(e.Message()), S(QStringLiteral("Malformed packet")));
     }
 }
 
@@ -164,7 +164,7 @@ TEST(MySqlNet, SequenceNumbersWrapAndAreChecked)
     g.peer->Answer(Packet(1, "x"));
     const EMyError e = raised([&] { g.net.Receive(); });
     EXPECT_EQ(e.ErrorCode(), 1156);
-    EXPECT_EQ(e.Message(), QStringLiteral("ReceiveHeader: Net packets out of order: received[1], expected[0]"));
+    EXPECT_EQ(S(e.Message()), S(QStringLiteral("ReceiveHeader: Net packets out of order: received[1], expected[0]")));
 }
 
 TEST(MySqlNet, LargePayloadsAreJoinedOnReceive)
@@ -254,13 +254,13 @@ TEST(MySqlNet, ErrorPacketsRaiseTheServerCodeAndMessage)
     f.peer->Answer(Packet(0, ErrorPacket(1146, "#42S02Table 'VelkaroDB.x' doesn't exist")));
     const EMyError e = raised([&] { f.net.Receive(); });
     EXPECT_EQ(e.ErrorCode(), 1146);
-    EXPECT_EQ(e.Message(), QStringLiteral("\n#42S02Table 'VelkaroDB.x' doesn't exist"));
+    EXPECT_EQ(S(e.Message()), S(QStringLiteral("\n#42S02Table 'VelkaroDB.x' doesn't exist")));
 
     NetFixture g;
     g.net.SetTextCoding(TextCoding::Utf8);
     g.peer->Answer(Packet(0, ErrorPacket(2013, "gone\0trailing")));
     const EMyError e2 = raised([&] { g.net.Receive(); });
-    EXPECT_EQ(e2.Message(), QStringLiteral("Lost connection to MySQL server during query\ngone"));
+    EXPECT_EQ(S(e2.Message()), S(QStringLiteral("Lost connection to MySQL server during query\ngone")));
 
     NetFixture h;
     h.peer->Answer(Packet(0, Hex("ff 15")));
@@ -275,13 +275,13 @@ TEST(MySqlNet, AServerThatClosesMidPacketIsALostConnection)
         f.peer->Answer(Hex(wire)).Hangup();
         const EMyError e = raised([&] { f.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), 2013);
-        EXPECT_EQ(e.Message(), QStringLiteral("Lost connection to MySQL server during query"));
+        EXPECT_EQ(S(e.Message()), S(QStringLiteral("Lost connection to MySQL server during query")));
     }
     NetFixture f;
     f.peer->Hangup();
     f.net.WriteByte(1);
     const EMyError e = raised([&] { f.net.Send(); });
-    EXPECT_EQ(e.Message(), QStringLiteral("Lost connection to MySQL server during query\nscripted peer closed"));
+    EXPECT_EQ(S(e.Message()), S(QStringLiteral("Lost connection to MySQL server during query\nscripted peer closed")));
     EXPECT_EQ(f.peer->pauses, 2); // three tries, two pauses
 }
 
@@ -322,7 +322,7 @@ TEST(MySqlNet, ReceiveBufferAndSkipBufferReadOnePhysicalPacket)
     NetFixture h;
     h.peer->Answer(Packet(0, pattern(Max)));
     const EMyError e = raised([&] { h.net.ReceiveBuffer(); });
-    EXPECT_EQ(e.Message(), QStringLiteral("Cannot retrieve huge data in FetchAll mode"));
+    EXPECT_EQ(S(e.Message()), S(QStringLiteral("Cannot retrieve huge data in FetchAll mode")));
 }
 
 TEST(MySqlNet, CompressedFramingBothWays)
@@ -383,6 +383,6 @@ TEST(MySqlNet, CompressedFramingFaults)
         f.peer->Answer(c.wire);
         const EMyError e = raised([&] { f.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), c.code);
-        EXPECT_EQ(e.Message(), c.message);
+        EXPECT_EQ(S(e.Message()), S(c.message));
     }
 }
