@@ -1,6 +1,7 @@
 #include "mysql/MySqlSession.h"
 
 #include "core/Bytes.h"
+#include "mysql/CRVioTcp.h"
 #include "mysql/MyError.h"
 #include "mysql/MySqlAuth.h"
 
@@ -270,9 +271,8 @@ void TMySqlSession::Connect(const QByteArray& host, const QByteArray& user, cons
         if (protocol_ != 0)
             throw MakeMyError(cr::UnknownProtocol);
 
-        if (!vioFactory_)
-            throw MakeMyError(cr::UnknownProtocol);
-        std::unique_ptr<TCRVio> vio = vioFactory_(host_, port_);
+        std::unique_ptr<TCRVio> vio
+            = vioFactory_ ? vioFactory_(host_, port_) : std::make_unique<TCRVioTcp>(host_, port_);
         hostInfo_ = host_ + " via TCP/IP";
         TCRVio* endpoint = vio.get();
         net_.SetVio(std::move(vio));
