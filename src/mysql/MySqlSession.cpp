@@ -531,7 +531,10 @@ void TMySqlSession::readOk()
         serverStatus_ = net_.ReadUInt16();
     if (protocol41())
         warningCount_ = net_.ReadUInt16();
-    info_ = net_.ReadString().toByteArray();
+    // The info text is length-coded, as servers have always sent it.
+    info_.clear();
+    if (net_.Remaining() > 0)
+        info_ = net_.ReadFieldString().toByteArray();
 }
 
 void TMySqlSession::answerLocalFile(QByteArrayView fileName)

@@ -224,7 +224,8 @@ QByteArray OkPacket(quint64 affected, quint64 insertId, quint16 status, quint16 
     }
     w.U16(status);
     w.U16(warnings);
-    w.Bytes(info);
+    if (!info.isEmpty())
+        out += LenEnc(info);
     return out;
 }
 
