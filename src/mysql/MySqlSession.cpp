@@ -17,7 +17,6 @@ namespace {
 
 constexpr quint8 COM_QUIT = 1;
 constexpr quint8 COM_QUERY = 3;
-constexpr quint8 ErrorByte = 0xFF;
 constexpr quint8 EofByte = 0xFE;
 // An end-of-data packet is 0xFE and shorter than this; a longer one is a
 // row (or a length-coded 8-byte integer).
