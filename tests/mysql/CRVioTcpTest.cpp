@@ -14,6 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <vector>
+
 using namespace velkaro;
 using namespace velkaro::testing;
 
@@ -50,7 +55,24 @@ TEST(CRVioTcp, ExchangesBytesWithThePeer)
     TCRVioTcp vio("127.0.0.1", peer.Port());
     vio.SetTimeout(10);
     vio.Connect();
-    EXPECT_NE(vio.GetSocket(), -1);
+    ASSERT_NE(vio.GetSocket(), -1);
+
+    // The options the connect sets, as the system reports them.
+    const int fd = int(vio.GetSocket());
+    auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        getsockopt(fd, level, name, &value, &size);
+        return value;
+    };
+    EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
+    EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 15);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 1);
+    timeval receive {};
+    socklen_t size = sizeof receive;
+    getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receive, &size);
+    EXPECT_EQ(receive.tv_sec, 10);
     EXPECT_EQ(vio.Write("hello", 5), 5);
     EXPECT_TRUE(vio.WaitForData(10000));
     QByteArray in(5 + reply.size(), '\0');
@@ -94,6 +116,30 @@ TEST(CRVioTcp, UnreachablePortAndUnknownHost)
         "Can't connect to MySQL server on '127.0.0.1' (10061)\n"
         "Socket error on connect. WSAGetLastError return 111($6F)");
     EXPECT_TRUE(session.Closed());
+}
+
+TEST(CRVioTcp, TheConnectWaitIsBounded)
+{
+    // A listener whose queue is full drops further handshakes: a connect to
+    // it waits as for a server that does not answer.
+    platform::TcpListener listener;
+    ASSERT_TRUE(listener.Listen(platform::SocketAddress {platform::SocketAddress::Loopback, 0}, 0).Ok());
+    std::vector<platform::TcpSocket> queued;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        platform::TcpSocket socket;
+        if (!socket.Connect(platform::SocketAddress {platform::SocketAddress::Loopback, listener.Port()}, 200).Ok())
+            break;
+        queued.push_back(std::move(socket));
+    }
+    TCRVioTcp vio("127.0.0.1", listener.Port());
+    vio.SetTimeout(1);
+    QElapsedTimer timer;
+    timer.start();
+    const EMyError e = raised([&] { vio.Connect(); });
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(e.ErrorCode(), 2005);
+    EXPECT_EQ(S(vio.LastError()), "Connection timed out");
+    EXPECT_EQ(vio.GetSocket(), -1);
 }
 
 TEST(CRVioTcp, AServerThatClosesMidPacketIsALostConnection)
