@@ -283,6 +283,7 @@ void TMySqlSession::Connect(const QByteArray& host, const QByteArray& user, cons
                 = FormatClientText(cr::ConnHostError, {QString::fromLatin1(host_), QStringLiteral("10061")});
             if (!endpoint->LastError().isEmpty())
                 message += u'\n' + endpoint->LastError();
+            closeLink();
             throw EMyError(cr::ConnHostError, message);
         }
         closed_ = false;

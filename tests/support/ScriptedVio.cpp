@@ -73,6 +73,7 @@ void ScriptedVio::skipDone()
 qsizetype ScriptedVio::ReadNoWait(char* buffer, qsizetype count)
 {
     ++receives;
+    lastError_.clear();
     skipDone();
     if (!open_ || current_ >= steps_.size() || steps_[current_].kind == Kind::Hangup)
         return 0;
@@ -93,6 +94,7 @@ qsizetype ScriptedVio::ReadNoWait(char* buffer, qsizetype count)
 qsizetype ScriptedVio::WriteNoWait(const char* buffer, qsizetype count)
 {
     sends.append({buffer, count});
+    lastError_.clear();
     skipDone();
     if (!open_ || (current_ < steps_.size() && steps_[current_].kind == Kind::Hangup)) {
         lastError_ = QStringLiteral("scripted peer closed");
@@ -149,12 +151,55 @@ QString ScriptedVio::Verify() const
     return QString();
 }
 
+// The endpoint a session owns, playing a peer's script; its read-ahead and
+// retries are its own, every receive and send is the peer's.
+class ForwardingVio : public TCRVio {
+public:
+    explicit ForwardingVio(ScriptedVio& peer)
+        : peer_(peer)
+    {
+    }
+    int GetTimeout() const override { return peer_.GetTimeout(); }
+    void SetTimeout(int seconds) override { peer_.SetTimeout(seconds); }
+    void Connect() override
+    {
+        ResetReadAhead();
+        try {
+            peer_.Connect();
+        } catch (...) {
+            lastError_ = peer_.LastError();
+            throw;
+        }
+    }
+    void Close() override { peer_.Close(); }
+    qsizetype ReadNoWait(char* buffer, qsizetype count) override
+    {
+        const qsizetype n = peer_.ReadNoWait(buffer, count);
+        lastError_ = peer_.LastError();
+        return n;
+    }
+    qsizetype WriteNoWait(const char* buffer, qsizetype count) override
+    {
+        const qsizetype n = peer_.WriteNoWait(buffer, count);
+        lastError_ = peer_.LastError();
+        return n;
+    }
+    bool WaitForData(int timeoutMs) override { return peer_.WaitForData(timeoutMs); }
+    qintptr GetSocket() const override { return peer_.GetSocket(); }
+
+protected:
+    void Pause(int milliseconds) override { peer_.Pause(milliseconds); }
+
+private:
+    ScriptedVio& peer_;
+};
+
 TMySqlSession::VioFactory VioHandOver::Factory()
 {
     return [this](const QByteArray& h, int p) -> std::unique_ptr<TCRVio> {
         host = h;
         port = p;
-        return std::move(vio);
+        return std::make_unique<ForwardingVio>(*peer);
     };
 }
 

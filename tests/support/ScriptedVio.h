@@ -58,6 +58,7 @@ public:
     qintptr GetSocket() const override { return open_ ? 1 : -1; }
 
 protected:
+    friend class ForwardingVio;
     void Pause(int) override { ++pauses; }
 
 private:
@@ -81,11 +82,12 @@ private:
     QString failText_;
 };
 
-// A factory for TMySqlSession that hands over Vio once (and remembers the
-// host and port asked for).
+// A factory for TMySqlSession: the session gets an endpoint that plays Peer's
+// script, while Peer itself stays here, to be inspected after the session
+// has closed and freed its endpoint. Remembers the host and port asked for.
 struct VioHandOver {
-    std::unique_ptr<ScriptedVio> vio = std::make_unique<ScriptedVio>();
-    ScriptedVio* peer = vio.get();
+    std::unique_ptr<ScriptedVio> owned = std::make_unique<ScriptedVio>();
+    ScriptedVio* peer = owned.get();
     QByteArray host;
     int port = 0;
     TMySqlSession::VioFactory Factory();
