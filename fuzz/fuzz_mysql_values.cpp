@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 
     // The value in a block of its own, exactly as long as it is.
     const size_t n = size - HeadSize;
-    std::unique_ptr<char[]> value(new char[n == 0 ? 1 : n]);
+    std::unique_ptr<char[]> value(new char[n]);
     std::copy(data + HeadSize, data + size, value.get());
     try {
         const TMySQLFieldDesc desc = MakeFieldDesc(info, 1, options);

@@ -137,22 +137,27 @@ double ReadFloat(QByteArrayView value)
     return v;
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 bool IsPlainDecimal(QByteArrayView value)
 {
     qsizetype i = !value.isEmpty() && value[0] == '-' ? 1 : 0;
-    qsizetype whole = 0;
-    while (i < value.size() && value[i] >= '0' && value[i] <= '9')
-        ++i, ++whole;
-    if (whole == 0)
+    const qsizetype wholeStart = i;
+    while (i < value.size() && IsDigit(value[i]))
+        ++i;
+    if (i == wholeStart)
         return false;
     if (i == value.size())
         return true;
     if (value[i] != '.')
         return false;
-    const qsizetype point = ++i;
-    while (i < value.size() && value[i] >= '0' && value[i] <= '9')
+    const qsizetype fractionStart = ++i;
+    while (i < value.size() && IsDigit(value[i]))
         ++i;
-    return i == value.size() && i > point;
+    return i == value.size() && i > fractionStart;
 }
 
 [[noreturn]] void InvalidBcd(QByteArrayView value)
@@ -176,17 +181,12 @@ qint64 ReadBcd(const TMySQLFieldDesc& desc, QByteArrayView value)
         scaled = scaled * 10 + digit;
     }
     scaled *= 10000;
+    // Four places kept, the fifth rounds.
     quint64 fraction = 0;
-    int places = 0;
-    bool roundUp = false;
-    for (++i; i < value.size(); ++i) {
-        if (places < 4)
-            fraction = fraction * 10 + unsigned(value[i] - '0'), ++places;
-        else if (places++ == 4)
-            roundUp = value[i] >= '5';
-    }
-    for (; places < 4; ++places)
-        fraction *= 10;
+    const qsizetype point = i;
+    for (qsizetype place = 1; place <= 4; ++place)
+        fraction = fraction * 10 + (point + place < value.size() ? unsigned(value[point + place] - '0') : 0);
+    const bool roundUp = point + 5 < value.size() && value[point + 5] >= '5';
     scaled += fraction + (roundUp ? 1 : 0);
     if (overflow || scaled > limit)
         throw EDatabaseError(
@@ -411,16 +411,19 @@ QString DecodeUtf8(QByteArrayView bytes, qsizetype maxUnits)
             ++p;
             continue;
         }
-        int trail;
-        char32_t c;
-        char32_t least;
+        // Trail bytes, the lead's bits, the least character of that length.
+        int trail = 3;
+        char32_t c = lead & 0x07;
+        char32_t least = 0x10000;
         if (lead >= 0xC0 && lead <= 0xDF) {
-            trail = 1, c = lead & 0x1F, least = 0x80;
+            trail = 1;
+            c = lead & 0x1F;
+            least = 0x80;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            trail = 2, c = lead & 0x0F, least = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            trail = 3, c = lead & 0x07, least = 0x10000;
-        } else {
+            trail = 2;
+            c = lead & 0x0F;
+            least = 0x800;
+        } else if (lead < 0xF0 || lead > 0xF4) {
             Utf8Error(badChar);
         }
         for (int i = 1; i <= trail; ++i) {

@@ -21,10 +21,11 @@ namespace {
 class Cell {
 public:
     Cell(const char* data, qsizetype size)
-        : data_(new char[size_t(std::max<qsizetype>(size, 1))])
+        : data_(new char[size_t(size)])
         , size_(size)
     {
-        std::memcpy(data_.get(), data, size_t(size));
+        if (size > 0)
+            std::memcpy(data_.get(), data, size_t(size));
     }
     explicit Cell(QByteArrayView bytes)
         : Cell(bytes.data(), bytes.size())
