@@ -1,6 +1,7 @@
 #include "mysql/MySQLFieldValue.h"
 
 #include "core/Exceptions.h"
+#include "data/ClientDataSet.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -469,4 +470,51 @@ TEST(MySQLFieldValue, Utf8)
     EXPECT_THROW(DecodeUtf8(badTail.View(), 2), EConvertError);
     // Through a field.
     EXPECT_EQ(DecodeError(Desc(mtVarString, 60), "ok\xe0").second, QStringLiteral("incomplete multibyte char"));
+}
+
+// A result as the dataset gets it: definitions from the columns, records
+// from the decoded cells, then the fields read as strings.
+TEST(MySQLFieldValue, ValuesReadBackThroughTheDataset)
+{
+    struct Column {
+        const char* name;
+        quint8 type;
+        quint32 length;
+        QByteArray value; // null: NULL
+        QString asString;
+    };
+    const Column columns[] = {
+        {"Version", mtVarString, 60, "1.2.3  ", QStringLiteral("1.2.3  ")},
+        {"Code", mtString, 30, "abcde     ", QStringLiteral("abcde")},
+        {"Name", mtVarString, 150, U("เวอร์ชันใหม่").toUtf8(), U("เวอร์ชันใหม่")},
+        {"Missing", mtVarString, 60, QByteArray(), QString()},
+        {"Id", mtLong, 11, "-42", QStringLiteral("-42")},
+        {"Released", mtDateTime, 19, "2024-03-01 13:45:30", QStringLiteral("01/03/2024 13:45:30")},
+        {"Never", mtDateTime, 19, "0000-00-00 00:00:00", QString()},
+        {"Took", mtTime, 10, "-838:59:59", QStringLiteral("-838:59:59")},
+        {"Notes", mtBlob, 196605, U("บันทึก").toUtf8(), U("บันทึก")},
+    };
+    QList<TFieldDef> defs;
+    QList<StoredValue> values;
+    for (const Column& c : columns) {
+        TMySqlFieldInfo info;
+        info.Name = c.name;
+        info.Table = info.OrgTable = "tbVersionControl";
+        info.Type = c.type;
+        info.Length = c.length;
+        info.CharsetNr = 33;
+        const TMySQLFieldDesc desc = MakeFieldDesc(info, int(defs.size()) + 1, TMySQLFieldOptions());
+        defs << ToFieldDef(desc);
+        const Cell cell(c.value);
+        values << DecodeValue(desc, cell.View(), c.value.isNull());
+    }
+    TClientDataSet table;
+    table.SetData(Variant::FromBytes(datapacket::Encode(defs, {datapacket::EncodeRecord(defs, values)})));
+    ASSERT_EQ(table.RecordCount(), 1);
+    for (const Column& c : columns) {
+        SCOPED_TRACE(c.name);
+        TField* field = table.FieldByName(QString::fromLatin1(c.name));
+        EXPECT_EQ(field->IsNull(), c.value.isNull() || c.asString.isEmpty());
+        EXPECT_EQ(field->AsString(), c.asString);
+    }
 }
