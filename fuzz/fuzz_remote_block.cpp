@@ -17,13 +17,13 @@ public:
     HRESULT GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& dispIds) override
     {
         dispIds.assign(size_t(names.size()), 1);
-        return S_OK;
+        return ResultCode::Ok;
     }
     HRESULT Invoke(qint32, quint32, quint16, DispParams& params, Variant* result, ExcepInfo*) override
     {
         if (result != nullptr && !params.args.empty())
             *result = params.args.front().Deref();
-        return S_OK;
+        return ResultCode::Ok;
     }
 };
 

@@ -5,7 +5,7 @@
 #include <QDebug>
 
 #include <algorithm>
-#include <cstring>
+#include <tuple>
 
 namespace velkaro {
 
@@ -22,42 +22,13 @@ const QUuid ProgIDNamespace = QUuid::fromString(QStringLiteral("{6F0C5C1E-3D6B-4
     throw EInterpreterError(text);
 }
 
-// Stores Value into the place a by-reference variant points at, converted
-// to the place's type.
-void storeThroughReference(const Variant& ref, const Variant& value)
-{
-    const VarType type = VarType(ref.VType() & ~varByRef);
-    void* target = ref.RefTarget();
-    if (target == nullptr)
-        throw EVariantError(QString::fromLatin1(msg::InvalidVariantOperation));
-    if (type == varVariant || (type & varArray)) {
-        *static_cast<Variant*>(target) = value;
-        return;
-    }
-    switch (type) {
-    case varOleStr:
-        *static_cast<QString*>(target) = value.ToString();
-        return;
-    case varDispatch:
-        if (!value.IsEmpty() && value.BaseType() != varDispatch)
-            throw EVariantError(QString::fromLatin1(msg::InvalidVariantTypeCast));
-        *static_cast<DispatchRef*>(target) = value.Dispatch();
-        return;
-    default:
-        break;
-    }
-    // A one-element array of the place's type does the conversion.
-    SafeArray cell(type, {ArrayBound {0, 0}});
-    cell.SetElement(0, value);
-    std::memcpy(target, cell.RawData().constData(), size_t(cell.RawData().size()));
-}
-
 // Local storage for an argument the other side sent by reference: the
 // object called may change it, and its new value goes back in the reply.
+// One place of each storage type a by-reference variant can point at.
 struct ArgumentPlace {
-    Variant variant;
-    QString text;
-    alignas(8) unsigned char raw[8] = {};
+    std::tuple<Variant, QString, DispatchRef, qint8, quint8, qint16, quint16, qint32, quint32, qint64, quint64, float,
+        double>
+        storage;
 };
 
 // The arguments of a call being served. They live until its reply has gone:
@@ -68,26 +39,20 @@ struct ServedArguments {
     DispParams params;
 };
 
+// A reference of the value's own type to a local copy of it. Objects, and
+// values that have no storage of their own type, go as a variant held by
+// reference, the one form the encoding can send back for them.
 Variant referTo(const Variant& value, ArgumentPlace& place)
 {
     const VarType type = value.VType();
-    if (type == varOleStr) {
-        place.text = value.ToString();
-        return Variant::ByRef(varOleStr, &place.text);
-    }
-    if (value.IsArray()) {
-        place.variant = value;
-        return Variant::ByRef(type, &place.variant);
-    }
-    const int width = RawElementSize(type);
-    if (width > 0 && type < varInt64) {
-        const qint64 bits = value.Bits();
-        std::memcpy(place.raw, &bits, size_t(width));
-        return Variant::ByRef(type, place.raw);
-    }
-    // Objects, Null and Empty have no place of their own type here.
-    place.variant = value;
-    return Variant::ByRef(varVariant, &place.variant);
+    Variant ref = VisitRefStorage(type, [&]<class S>() {
+        if constexpr (std::is_same_v<S, NoStorage> || std::is_same_v<S, DispatchRef> || std::is_same_v<S, InterfaceRef>)
+            return Variant::ByRef(varVariant, &std::get<Variant>(place.storage));
+        else
+            return Variant::ByRef(type, &std::get<S>(place.storage));
+    });
+    ref.StoreThroughRef(value);
+    return ref;
 }
 
 QString errorText(const std::exception& e)
@@ -168,12 +133,12 @@ TDataBlockInterpreter& TDataDispatch::attached() const
 HRESULT TDataDispatch::GetTypeInfoCount(quint32* count)
 {
     *count = 0;
-    return S_OK;
+    return ResultCode::Ok;
 }
 
 HRESULT TDataDispatch::GetTypeInfo(quint32, quint32)
 {
-    return E_NOTIMPL;
+    return ResultCode::NotImplemented;
 }
 
 HRESULT TDataDispatch::GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& dispIds)
@@ -256,13 +221,13 @@ HRESULT TDataBlockInterpreter::CallGetIDsOfNames(
     qint32 dispatchIndex, const QStringList& names, std::vector<qint32>& dispIds)
 {
     if (names.size() != 1)
-        return E_NOTIMPL;
+        return ResultCode::NotImplemented;
     const DataBlockRef request = newRequest(asGetID);
     writeValue(Variant(int(dispatchIndex)), *request);
     writeValue(Variant(names.first()), *request);
     const DataBlockRef reply = sendWaiting(request);
     const HRESULT result = readInt(*reply);
-    if (result == S_OK)
+    if (result == ResultCode::Ok)
         dispIds.assign(1, readInt(*reply));
     return result;
 }
@@ -286,7 +251,7 @@ HRESULT TDataBlockInterpreter::CallInvoke(
     const DataBlockRef reply = sendWaiting(request);
     IDataBlock& in = *reply;
     const HRESULT code = readInt(in);
-    if (code == DISP_E_EXCEPTION) {
+    if (code == ResultCode::ExceptionOccurred) {
         const qint32 errorCode = readInt(in);
         const QString description = readValue(in).ToString();
         if (excepInfo != nullptr) {
@@ -295,14 +260,14 @@ HRESULT TDataBlockInterpreter::CallInvoke(
             excepInfo->description = description;
         }
     }
-    for (const Variant& arg : params.args) {
+    for (Variant& arg : params.args) {
         if (!arg.IsByRef())
             continue;
         if (in.Unread().isEmpty())
             break;
         const Variant value = readValue(in);
         try {
-            storeThroughReference(arg, value);
+            arg.StoreThroughRef(value);
         } catch (const EVariantError& e) {
             throw EInterpreterError(e.Message());
         }
@@ -396,8 +361,9 @@ std::shared_ptr<void> TDataBlockInterpreter::doInvoke(IDataBlock& block)
         TVarFlags flags;
         const Variant arg = ReadVariant(flags, block, *this);
         if (flags.Contains(vfVariant)) {
-            place.variant = arg;
-            params.args.push_back(Variant::ByRef(varVariant, &place.variant));
+            Variant& local = std::get<Variant>(place.storage);
+            local = arg;
+            params.args.push_back(Variant::ByRef(varVariant, &local));
         } else if (flags.Contains(vfByRef)) {
             params.args.push_back(referTo(arg, place));
         } else {
@@ -413,7 +379,7 @@ std::shared_ptr<void> TDataBlockInterpreter::doInvoke(IDataBlock& block)
     block.Clear();
     block.SetSignature(ResultSig | asInvoke);
     writeValue(Variant(int(code)), block);
-    if (code == DISP_E_EXCEPTION) {
+    if (code == ResultCode::ExceptionOccurred) {
         writeValue(Variant(int(excepInfo.code)), block);
         writeValue(Variant(excepInfo.description), block);
     }
@@ -433,12 +399,12 @@ void TDataBlockInterpreter::doGetID(IDataBlock& block)
     const DispatchRef object = LockObject(index);
     std::vector<qint32> ids;
     HRESULT code = object->GetIDsOfNames(QStringList {name}, 0, ids);
-    if (code == S_OK && ids.empty())
-        code = DISP_E_UNKNOWNNAME;
+    if (code == ResultCode::Ok && ids.empty())
+        code = ResultCode::UnknownName;
     block.Clear();
     block.SetSignature(ResultSig | asGetID);
     writeValue(Variant(int(code)), block);
-    if (code == S_OK)
+    if (code == ResultCode::Ok)
         writeValue(Variant(int(ids.front())), block);
 }
 

@@ -13,7 +13,7 @@
 //   asInvoke        int index, int id, int kind, bool result wanted,
 //                   int argc, int named, named ids, args (last first)
 //                   -> int code [, int error code, text description if
-//                      DISP_E_EXCEPTION], by-reference args, [result]
+//                      ResultCode::ExceptionOccurred], by-reference args, [result]
 //   asFreeObject    int index                    (never answered)
 //   asGetServers, asGetAppServers  (empty)      -> Null or array of text
 //   a failure at the receiver is answered by an asError block: one text.
@@ -125,11 +125,11 @@ public:
     // The other side creates the named object (a ProgID, or a class
     // identifier in braces); the answer is normally a reference to a proxy.
     Variant CallCreateObject(const QString& name);
-    // E_NOTIMPL at once for more than one name; otherwise the other side's
-    // result code, with the identifier in DispIds when it is S_OK.
+    // ResultCode::NotImplemented at once for more than one name; otherwise the other side's
+    // result code, with the identifier in DispIds when it is ResultCode::Ok.
     HRESULT CallGetIDsOfNames(qint32 dispatchIndex, const QStringList& names, std::vector<qint32>& dispIds);
     // The other side's result code. The reply is read in full whatever the
-    // code: the exception information for DISP_E_EXCEPTION, the new values
+    // code: the exception information for ResultCode::ExceptionOccurred, the new values
     // of by-reference arguments (written into the caller's storage; left as
     // they were when the reply ends before them), and the result (unassigned
     // when the reply ends before it).

@@ -100,6 +100,11 @@ public:
             out_.U32(varByRef);
             Value(v.Deref(), depth);
             break;
+        case varDecimal:
+        case varReserved:
+            // The code travels; the value never does.
+            out_.U32(type);
+            break;
         default: {
             if (!isScalar(base))
                 RaiseUnsupportedVariantType(type);
@@ -237,6 +242,9 @@ public:
         }
         case varDispatch:
             return Variant(objects_.MakeProxy(in_.I32()));
+        case varDecimal:
+        case varReserved:
+            return Variant::TagOnly(VarType(tag));
         default:
             if (!isScalar(VarType(tag)))
                 RaiseUnsupportedVariantType(tag);
@@ -282,19 +290,21 @@ public:
             }
             if (byteCount > in_.Remaining())
                 tooMany(count);
-            // The last value of the payload keeps the block's buffer.
-            if (element == varByte && dims == 1 && bounds[0].low == 0 && byteCount == in_.Remaining())
-                return Variant(SafeArray::Bytes(TakeRest()));
-            const QByteArrayView bytes = in_.Bytes(byteCount);
-            SafeArray array(element, std::move(bounds));
-            if (byteCount > 0)
-                std::memcpy(array.RawData().data(), bytes.data(), size_t(byteCount));
-            return Variant(std::move(array));
+            // The last value of the payload keeps the block's buffer; any
+            // other is copied once, straight into the array's storage.
+            QByteArray data;
+            if (byteCount == in_.Remaining()) {
+                data = TakeRest();
+            } else {
+                const QByteArrayView bytes = in_.Bytes(byteCount);
+                data = QByteArray(bytes.data(), bytes.size());
+            }
+            return Variant(SafeArray::FromRaw(element, std::move(bounds), std::move(data)));
         }
 
         if (count * MinElementBytes > in_.Remaining() - owed)
             tooMany(count);
-        SafeArray array(element, std::move(bounds));
+        SafeArrayBuilder array(element, std::move(bounds));
         for (qint64 i = 0; i < count; ++i) {
             TVarFlags flags;
             const Variant item = Value(flags, depth + 1, owed + (count - 1 - i) * MinElementBytes);
@@ -302,9 +312,9 @@ public:
                 fail(QStringLiteral("An array of %1 holds a value of type %2")
                          .arg(Variant::TypeName(element), Variant::TypeName(item.VType())));
             }
-            array.SetElement(i, item);
+            array.Append(item);
         }
-        return Variant(std::move(array));
+        return Variant(array.Finish());
     }
 
     qint64 Offset() const { return start_ + in_.Position(); }

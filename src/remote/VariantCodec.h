@@ -41,7 +41,6 @@ inline constexpr std::array<int, 20> VariantSize = {0, 0, 2, 4, 4, 8, 8, 8, 0, 0
 inline constexpr std::array<VarType, 11> EasyArrayTypes = {varSmallint, varInteger, varSingle, varDouble, varCurrency,
     varDate, varBoolean, varShortInt, varByte, varWord, varLongWord};
 
-inline constexpr int MaxArrayDims = 64;
 inline constexpr int MaxArrayNesting = 32;
 
 // How the sender held a value it sent.

@@ -117,10 +117,10 @@ public:
     {
         for (const QString& name : names) {
             if (!members.contains(name))
-                return DISP_E_UNKNOWNNAME;
+                return ResultCode::UnknownName;
             dispIds.push_back(members.value(name));
         }
-        return S_OK;
+        return ResultCode::Ok;
     }
 
     HRESULT Invoke(
@@ -133,27 +133,27 @@ public:
             if (name != QStringLiteral("Velkaro")) {
                 excepInfo->code = 0x0A;
                 excepInfo->description = QStringLiteral("No program named %1. \r\n").arg(name);
-                return DISP_E_EXCEPTION;
+                return ResultCode::ExceptionOccurred;
             }
             *result = Variant::FromBytes(QByteArray("MZ program"));
-            return S_OK;
+            return ResultCode::Ok;
         }
         case 8:
             for (Variant& arg : params.args) {
                 if (arg.VType() == (varByRef | varInteger))
-                    *static_cast<qint32*>(arg.RefTarget()) += 1;
+                    arg.StoreThroughRef(Variant(arg.ToInt() + 1));
                 else if (arg.VType() == (varByRef | varOleStr))
-                    *static_cast<QString*>(arg.RefTarget()) += u'!';
+                    arg.StoreThroughRef(Variant(arg.ToString() + u'!'));
                 else if (arg.VType() == (varByRef | varVariant))
-                    *static_cast<Variant*>(arg.RefTarget()) = Variant(u"changed");
+                    arg.StoreThroughRef(Variant(u"changed"));
             }
             *result = Variant(int(params.args.size()));
-            return S_OK;
+            return ResultCode::Ok;
         case 9:
-            *result = DispatchInvoke(params.args.at(0), MakeCallDesc(DISPATCH_METHOD, {}, "Ping"), {});
-            return S_OK;
+            *result = DispatchInvoke(params.args.at(0), MakeCallDesc(DispatchKind::Method, {}, "Ping"), {});
+            return ResultCode::Ok;
         default:
-            return DISP_E_MEMBERNOTFOUND;
+            return ResultCode::MemberNotFound;
         }
     }
 
@@ -166,21 +166,21 @@ public:
     HRESULT GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& dispIds) override
     {
         if (names != QStringList {QStringLiteral("Ping")})
-            return DISP_E_UNKNOWNNAME;
+            return ResultCode::UnknownName;
         dispIds.push_back(5);
-        return S_OK;
+        return ResultCode::Ok;
     }
     HRESULT Invoke(qint32, quint32, quint16, DispParams&, Variant* result, ExcepInfo*) override
     {
         ++pings;
         if (result != nullptr)
             *result = Variant(u"pong");
-        return S_OK;
+        return ResultCode::Ok;
     }
     int pings = 0;
 };
 
-const QByteArray DownloadUpdate = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)), "DownloadUpdate");
+const QByteArray DownloadUpdate = MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varUStrArg)), "DownloadUpdate");
 
 // ---- the client side -------------------------------------------------------
 
@@ -292,7 +292,7 @@ TEST(DataBlockInterpreter, AnInvokeReplyIsReadInFullWhateverItsResultCode)
         DispParams params;
         params.args = {Variant::ByRef(varVariant, &variant), Variant(9), Variant::ByRef(varInteger, &number),
             Variant::ByRef(varOleStr, &text)};
-        return interpreter.CallInvoke(3, 42, DISPATCH_METHOD, params, result, excepInfo);
+        return interpreter.CallInvoke(3, 42, DispatchKind::Method, params, result, excepInfo);
     };
 
     link.replies.push_back(Block(0xDB02,
@@ -328,7 +328,8 @@ TEST(DataBlockInterpreter, NameLookupsAskForOneNameAndReadAnIdentifierOnlyOnSucc
     ScriptedLink link;
     TDataBlockInterpreter interpreter(link);
     std::vector<qint32> ids;
-    EXPECT_EQ(interpreter.CallGetIDsOfNames(3, {QStringLiteral("Open"), QStringLiteral("Mode")}, ids), E_NOTIMPL);
+    EXPECT_EQ(interpreter.CallGetIDsOfNames(3, {QStringLiteral("Open"), QStringLiteral("Mode")}, ids),
+        ResultCode::NotImplemented);
     EXPECT_TRUE(link.sent.empty());
 
     link.replies.push_back(Block(0xDB03, Int(qint32(0x80020006)) + Int(99)));
@@ -339,8 +340,8 @@ TEST(DataBlockInterpreter, NameLookupsAskForOneNameAndReadAnIdentifierOnlyOnSucc
     const Variant proxy(interpreter.MakeProxy(3));
     const QString name = QStringLiteral("Velkaro");
     try {
-        DispatchInvoke(
-            proxy, MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)), "Open", {"Name"}), {CallArg(name)});
+        DispatchInvoke(proxy, MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varUStrArg)), "Open", {"Name"}),
+            {CallArg(name)});
         ADD_FAILURE() << "called";
     } catch (const EOleException& e) {
         EXPECT_EQ(S(e.Message()), "Not implemented");
@@ -365,7 +366,7 @@ TEST(DataBlockInterpreter, ARequestArrivingDuringACallIsServedBeforeTheReplyIsRe
     DispParams params;
     params.args = {Variant(DispatchRef(pinger))};
     Variant result;
-    EXPECT_EQ(interpreter.CallInvoke(3, 9, DISPATCH_METHOD, params, &result, nullptr), S_OK);
+    EXPECT_EQ(interpreter.CallInvoke(3, 9, DispatchKind::Method, params, &result, nullptr), ResultCode::Ok);
     EXPECT_EQ(S(result.ToString()), "done");
     EXPECT_EQ(pinger->pings, 1);
     ASSERT_EQ(link.sent.size(), 2u);
@@ -578,7 +579,7 @@ TEST(DataBlockInterpreter, TwoInterpretersTalkToEachOther)
     QString text = QStringLiteral("hi");
     Variant variant = Variant(1.5);
     const Variant count
-        = DispatchInvoke(appServer, MakeCallDesc(DISPATCH_METHOD, QByteArray::fromHex("83CA8C"), "Echo"),
+        = DispatchInvoke(appServer, MakeCallDesc(DispatchKind::Method, QByteArray::fromHex("83CA8C"), "Echo"),
             {CallArg(number), CallArg(text), CallArg(variant)});
     EXPECT_EQ(count.ToInt(), 3);
     EXPECT_EQ(number, 42);
@@ -588,7 +589,7 @@ TEST(DataBlockInterpreter, TwoInterpretersTalkToEachOther)
     const auto pinger = std::make_shared<Pinger>();
     const DispatchRef handedOver = pinger;
     const Variant pong = DispatchInvoke(appServer,
-        MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varDispatch)), "CallMeBack"), {CallArg(handedOver)});
+        MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varDispatch)), "CallMeBack"), {CallArg(handedOver)});
     EXPECT_EQ(S(pong.ToString()), "pong");
     EXPECT_EQ(pinger->pings, 1);
     // The server let go of the client's object once its reply had gone.

@@ -38,10 +38,13 @@ public:
         : index(index)
     {
     }
-    HRESULT GetIDsOfNames(const QStringList&, quint32, std::vector<qint32>&) override { return DISP_E_UNKNOWNNAME; }
+    HRESULT GetIDsOfNames(const QStringList&, quint32, std::vector<qint32>&) override
+    {
+        return ResultCode::UnknownName;
+    }
     HRESULT Invoke(qint32, quint32, quint16, DispParams&, Variant*, ExcepInfo*) override
     {
-        return DISP_E_MEMBERNOTFOUND;
+        return ResultCode::MemberNotFound;
     }
     qint32 index;
 };

@@ -3,16 +3,28 @@
 #include "core/Bytes.h"
 #include "remote/RemoteErrors.h"
 #include "remote/RemoteTestSupport.h"
-#include "support/ScriptedPeer.h"
+#include "support/TcpPeer.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 using namespace velkaro;
 using namespace velkaro::testing;
 
 namespace {
+
+void pause(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Keeps the connection open until the client closes its end.
+void hold(platform::TcpSocket& client)
+{
+    TcpPeer::ReadExactly(client, 1);
+}
 
 struct Outcome {
     std::string errorClass; // "" when nothing was raised
@@ -29,10 +41,10 @@ template <class Fn> Outcome outcomeOf(Fn&& fn)
     return {};
 }
 
-void connectTo(TSocketTransport& transport, const ScriptedPeer& peer, bool waitEvent)
+void connectTo(TSocketTransport& transport, const TcpPeer& peer, bool waitEvent)
 {
     transport.SetHost(QStringLiteral("127.0.0.1"));
-    transport.SetPort(peer.Port());
+    transport.SetPort(quint16(peer.Port()));
     transport.SetConnected(true);
     if (waitEvent)
         transport.GetWaitEvent();
@@ -88,17 +100,18 @@ TEST(SocketTransport, WritesAndReadsWholeBlocks)
         SCOPED_TRACE(waitEvent ? "with readiness wait" : "blocking");
         const QByteArray request = Hex("03DA0000 14000000 03000000 03000000 08000000 02000000 4F00 4B00");
         const QByteArray reply = Hex("03DB0000 10000000 03000000 00000000 03000000 2A000000");
-        ScriptedPeer peer;
-        peer.Expect(request.size())
-            .Send(reply.first(6))
-            .Pause(50)
-            .Send(reply.mid(6))
-            .Send(Hex("04DB3412 00000000"))
-            .Send(Hex("01DB0000 0C000000 08000000 02000000 4E00 6F00"));
-        peer.Start();
+        QByteArray received;
+        auto peer = std::make_unique<TcpPeer>([&](platform::TcpSocket& client) {
+            received = TcpPeer::ReadExactly(client, request.size());
+            TcpPeer::WriteAll(client, reply.first(6));
+            pause(50);
+            TcpPeer::WriteAll(
+                client, reply.mid(6) + Hex("04DB3412 00000000") + Hex("01DB0000 0C000000 08000000 02000000 4E00 6F00"));
+            hold(client);
+        });
         TSocketTransport transport;
         transport.SetHost(QStringLiteral("localhost"));
-        transport.SetPort(peer.Port());
+        transport.SetPort(quint16(peer->Port()));
         transport.SetConnected(true);
         if (waitEvent)
             transport.GetWaitEvent();
@@ -116,11 +129,10 @@ TEST(SocketTransport, WritesAndReadsWholeBlocks)
         ASSERT_NE(error, nullptr);
         EXPECT_EQ(ToHex(Payload(*error)), "08 00 00 00 02 00 00 00 4e 00 6f 00");
         EXPECT_EQ(transport.Receive(false), nullptr);
-
-        ASSERT_TRUE(peer.Finish());
-        EXPECT_EQ(ToHex(peer.Received()), ToHex(request));
-        EXPECT_EQ(S(peer.Fault()), "");
         EXPECT_TRUE(transport.GetConnected());
+        transport.SetConnected(false);
+        peer.reset();
+        EXPECT_EQ(ToHex(received), ToHex(request));
     }
 }
 
@@ -154,9 +166,7 @@ TEST(SocketTransport, ABrokenStreamRaisesItsErrorAndABadSignatureDisconnects)
     for (const bool waitEvent : {false, true}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (waitEvent ? ", with readiness wait" : ", blocking"));
-            ScriptedPeer peer;
-            peer.Send(c.bytes).Close();
-            peer.Start();
+            TcpPeer peer([&](platform::TcpSocket& client) { TcpPeer::WriteAll(client, c.bytes); });
             TSocketTransport transport;
             connectTo(transport, peer, waitEvent);
             for (int i = 0; i < c.goodBlocks; ++i)
@@ -171,12 +181,10 @@ TEST(SocketTransport, ABrokenStreamRaisesItsErrorAndABadSignatureDisconnects)
 
 TEST(SocketTransport, SendingToAPeerThatHasGoneFailsAndCloses)
 {
-    ScriptedPeer peer;
-    peer.Close();
-    peer.Start();
+    TcpPeer peer([](platform::TcpSocket&) {});
     TSocketTransport transport;
     connectTo(transport, peer, true);
-    ASSERT_TRUE(peer.Finish());
+    EXPECT_THROW(transport.Receive(true), ESocketConnectionError); // the peer has gone
     const DataBlockRef big = TDataBlock::Create(CallSig | asInvoke);
     big->SetSize(16 * 1024 * 1024);
     Outcome o;
@@ -192,9 +200,11 @@ TEST(SocketTransport, SendingToAPeerThatHasGoneFailsAndCloses)
 // ends, and a way to end a wait for a peer that never answers.
 TEST(SocketTransport, WaitsEndOnInputOnAWakerAndOnCancel)
 {
-    ScriptedPeer peer;
-    peer.Expect(8).Send(Hex("02DB0000 00000000"));
-    peer.Start();
+    TcpPeer peer([](platform::TcpSocket& client) {
+        TcpPeer::ReadExactly(client, 8);
+        TcpPeer::WriteAll(client, Hex("02DB0000 00000000"));
+        hold(client);
+    });
     TSocketTransport transport;
     connectTo(transport, peer, true);
 
@@ -209,7 +219,7 @@ TEST(SocketTransport, WaitsEndOnInputOnAWakerAndOnCancel)
     EXPECT_EQ(reply->GetSignature(), 0xDB02);
 
     std::thread closer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pause(50);
         transport.Cancel();
     });
     const Outcome o = outcomeOf([&] { transport.Receive(true); });
@@ -229,9 +239,7 @@ TEST(SocketTransport, ALargeBlockArrivesWhole)
     ByteWriter w(header);
     w.I32(0xDB02);
     w.I32(qint32(payload.size()));
-    ScriptedPeer peer;
-    peer.Send(header + payload);
-    peer.Start();
+    TcpPeer peer([&](platform::TcpSocket& client) { TcpPeer::WriteAll(client, header + payload); });
     TSocketTransport transport;
     connectTo(transport, peer, true);
     const DataBlockRef block = transport.Receive(true);

@@ -102,6 +102,13 @@ protected:
             {"7 by reference", Variant::ByRef(varInteger, &seven), Hex("03400000 07000000"), Variant(7), flags(true)},
             {"text by reference", Variant::ByRef(varOleStr, &text), Hex("08400000 02000000 6100 6200"), Variant(u"ab"),
                 flags(true)},
+            {"decimal, tag only", Variant::TagOnly(varDecimal), Hex("0E000000"), Variant::TagOnly(varDecimal),
+                flags(false)},
+            {"reserved code 15, tag only", Variant::TagOnly(varReserved), Hex("0F000000"),
+                Variant::TagOnly(varReserved), flags(false)},
+            {"integer array from -1 as the last value", array(varInteger, {{-1, 0}}, {Variant(7), Variant(8)}),
+                Hex("03200000 01000000 FFFFFFFF 00000000 08000000 07000000 08000000"),
+                array(varInteger, {{-1, 0}}, {Variant(7), Variant(8)}), flags(false)},
             {"byte array by reference", Variant::ByRef(varArray | varByte, &bytes3),
                 Hex("11600000 01000000 00000000 02000000 03000000 010203"), bytes3, flags(true)},
         };
@@ -227,11 +234,14 @@ TEST(VariantCodec, ValuesOutsideTheEncodingAreRefusedWhenWrittenAndLeaveTheBlock
 {
     Variant inner;
     DispatchRef object = std::make_shared<NoObject>();
+    InterfaceRef unknown = std::make_shared<IInterface>();
     const struct {
         const char* name;
         Variant value;
         const char* code;
     } cases[] = {
+        {"interface reference", Variant::FromInterface(std::make_shared<IInterface>()), "000D"},
+        {"interface reference by reference", Variant::ByRef(varUnknown, &unknown), "400D"},
         {"8-byte integer", Variant::FromInt64(1), "0014"},
         {"unsigned 8-byte integer", Variant::Typed(varUInt64, 1), "0015"},
         {"object by reference", Variant::ByRef(varDispatch, &object), "4009"},
@@ -352,7 +362,7 @@ TEST(VariantCodec, ArraysNestAndHaveDimensionsUpToTheLimits)
 
 // The downloaded program arrives as the last value of its reply: the array
 // takes over the block's buffer instead of copying the bytes.
-TEST(VariantCodec, ALastByteArrayAdoptsTheBlocksBufferAndAnyOtherIsCopied)
+TEST(VariantCodec, ALastRawArrayAdoptsTheBlocksBufferAndAnyOtherIsCopiedOnce)
 {
     RecordingReferences objects;
     const QByteArray program(100000, 'p');
@@ -365,6 +375,12 @@ TEST(VariantCodec, ALastByteArrayAdoptsTheBlocksBufferAndAnyOtherIsCopied)
     EXPECT_EQ(adopted.ByteArrayData().constData(), where);
     EXPECT_EQ(adopted.ByteArrayData(), program);
     EXPECT_TRUE(ReadVariant(f, *last, objects).IsEmpty());
+
+    const DataBlockRef integers = PayloadBlock(Hex("03200000 01000000 FFFFFFFF 00000000 08000000 07000000 08000000"));
+    const char* elements = integers->Unread().data() + 20;
+    const Variant adoptedIntegers = ReadVariant(f, *integers, objects);
+    EXPECT_EQ(adoptedIntegers.Array()->RawData().constData(), elements);
+    EXPECT_EQ(adoptedIntegers.Array()->GetElement(1).ToInt(), 8);
 
     const DataBlockRef notLast
         = PayloadBlock(Hex("11200000 01000000 00000000 01000000 02000000 0102 03000000 07000000"));
