@@ -71,7 +71,7 @@ public:
         case varEmpty:
         case varNull:
             // 0x4000 on its own announces a variant held by reference.
-            if (byRef)
+            if (type == varByRef)
                 RaiseUnsupportedVariantType(type);
             out_.U32(type);
             break;

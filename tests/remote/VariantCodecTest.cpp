@@ -109,6 +109,8 @@ protected:
             {"integer array from -1 as the last value", array(varInteger, {{-1, 0}}, {Variant(7), Variant(8)}),
                 Hex("03200000 01000000 FFFFFFFF 00000000 08000000 07000000 08000000"),
                 array(varInteger, {{-1, 0}}, {Variant(7), Variant(8)}), flags(false)},
+            {"null by reference", Variant::ByRef(varNull, static_cast<Variant*>(nullptr)), Hex("01400000"),
+                Variant::Null(), flags(true)},
             {"byte array by reference", Variant::ByRef(varArray | varByte, &bytes3),
                 Hex("11600000 01000000 00000000 02000000 03000000 010203"), bytes3, flags(true)},
         };
