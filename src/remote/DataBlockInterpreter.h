@@ -12,8 +12,8 @@
 //   asGetID         int index, text name         -> int code [, int id]
 //   asInvoke        int index, int id, int kind, bool result wanted,
 //                   int argc, int named, named ids, args (last first)
-//                   -> int code [, int error code, text description if
-//                      ResultCode::ExceptionOccurred], by-reference args, [result]
+//                   -> int code [, int error code, text description when the
+//                      code is 0x80020009], by-reference args, [result]
 //   asFreeObject    int index                    (never answered)
 //   asGetServers, asGetAppServers  (empty)      -> Null or array of text
 //   a failure at the receiver is answered by an asError block: one text.
@@ -40,9 +40,11 @@ namespace velkaro {
 
 // The only way the interpreter puts blocks on the wire; the connection
 // implements it. With WaitForResult, Send returns the reply block (serving
-// any request that arrives first) and raises the text of an asError reply;
-// without, it returns null once the block is written. Errors of the link are
-// raised to the caller.
+// any request that arrives first through InterpretData) or raises the text
+// of an asError reply; without, it returns null once the block is written.
+// Errors of the link are raised to the caller. Send is re-entered: serving a
+// request in the middle of a wait sends its reply, and releasing a proxy
+// sends asFreeObject, both without waiting.
 class ISendDataBlock {
 public:
     virtual ~ISendDataBlock() = default;
@@ -125,14 +127,15 @@ public:
     // The other side creates the named object (a ProgID, or a class
     // identifier in braces); the answer is normally a reference to a proxy.
     Variant CallCreateObject(const QString& name);
-    // ResultCode::NotImplemented at once for more than one name; otherwise the other side's
-    // result code, with the identifier in DispIds when it is ResultCode::Ok.
+    // ResultCode::NotImplemented at once, with no request, for more than one
+    // name; otherwise the other side's result code, with the identifier in
+    // DispIds when it is ResultCode::Ok.
     HRESULT CallGetIDsOfNames(qint32 dispatchIndex, const QStringList& names, std::vector<qint32>& dispIds);
     // The other side's result code. The reply is read in full whatever the
-    // code: the exception information for ResultCode::ExceptionOccurred, the new values
-    // of by-reference arguments (written into the caller's storage; left as
-    // they were when the reply ends before them), and the result (unassigned
-    // when the reply ends before it).
+    // code: the error code and description for ResultCode::ExceptionOccurred
+    // (into ExcepInfo when given), the new values of by-reference arguments
+    // (stored through them; left as they were when the reply ends before
+    // them), and the result (unassigned when the reply ends before it).
     HRESULT CallInvoke(
         qint32 dispatchIndex, qint32 dispId, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excepInfo);
     // Sent without waiting; never answered.

@@ -273,8 +273,9 @@ TEST(DataBlockInterpreter, ServerFailuresReachTheCallerAsTheirErrors)
         } catch (const Exception& e) {
             EXPECT_STREQ(e.ClassName(), c.errorClass);
             EXPECT_EQ(S(e.Message()), c.message);
-            if (const auto* ole = dynamic_cast<const EOleException*>(&e))
+            if (const auto* ole = dynamic_cast<const EOleException*>(&e)) {
                 EXPECT_EQ(ole->ErrorCode(), c.code);
+            }
         }
         EXPECT_TRUE(link.replies.empty());
     }
