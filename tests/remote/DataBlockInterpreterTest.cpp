@@ -1,6 +1,5 @@
 #include "remote/DataBlockInterpreter.h"
 
-#include "core/Bytes.h"
 #include "core/LateBound.h"
 #include "remote/RemoteErrors.h"
 #include "remote/RemoteTestSupport.h"
@@ -14,35 +13,6 @@ using namespace velkaro;
 using namespace velkaro::testing;
 
 namespace {
-
-// ---- bytes as the link carries them ----------------------------------------
-
-QByteArray le32(qint32 v)
-{
-    QByteArray b;
-    ByteWriter(b).I32(v);
-    return b;
-}
-QByteArray Int(qint32 v)
-{
-    return Hex("03000000") + le32(v);
-}
-QByteArray Text(const QString& s)
-{
-    return Hex("08000000") + le32(qint32(s.size())) + Utf16(s);
-}
-QByteArray Block(qint32 signature, const QByteArray& payload)
-{
-    return le32(signature) + le32(qint32(payload.size())) + payload;
-}
-QByteArray ErrorBlock(const QString& text)
-{
-    return Block(0xDB01, Text(text));
-}
-QByteArray ByteArray(const QByteArray& bytes)
-{
-    return Hex("11200000 01000000 00000000") + le32(qint32(bytes.size() - 1)) + le32(qint32(bytes.size())) + bytes;
-}
 
 // ---- the link's other end, scripted ----------------------------------------
 
@@ -298,7 +268,7 @@ TEST(DataBlockInterpreter, AnInvokeReplyIsReadInFullWhateverItsResultCode)
 
     link.replies.push_back(Block(0xDB02,
         Int(qint32(0x80020009)) + Int(77) + Text(QStringLiteral("went wrong")) + Hex("00400000") + Text(u"v"_qs)
-            + Hex("03400000 08000000") + Hex("08400000") + le32(3) + Utf16(QStringLiteral("new")) + Int(5)));
+            + Hex("03400000 08000000") + Hex("08400000") + Le32(3) + Utf16(QStringLiteral("new")) + Int(5)));
     Variant result;
     ExcepInfo excepInfo;
     EXPECT_EQ(call(&result, &excepInfo), qint32(0x80020009));
@@ -434,9 +404,9 @@ TEST_F(Serving, AnswersEachRequestAsTheClientExpectsIt)
         {"invoke with arguments by reference",
             Block(0xDA02,
                 Int(0) + Int(8) + Int(1) + Hex("0B000000 FFFF") + Int(4) + Int(0) + Hex("03400000 07000000")
-                    + Hex("08400000") + le32(2) + Utf16("ok") + Hex("00400000") + Int(1) + Int(6)),
+                    + Hex("08400000") + Le32(2) + Utf16("ok") + Hex("00400000") + Int(1) + Int(6)),
             Block(0xDB02,
-                Int(0) + Hex("03400000 08000000") + Hex("08400000") + le32(3) + Utf16("ok!") + Hex("00400000")
+                Int(0) + Hex("03400000 08000000") + Hex("08400000") + Le32(3) + Utf16("ok!") + Hex("00400000")
                     + Text("changed") + Int(4))},
         {"servers", Block(0xDA10, {}),
             Block(0xDB10,

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests of the application-server link.
 
+#include "core/Bytes.h"
 #include "core/Dispatch.h"
 #include "remote/DataBlock.h"
 #include "remote/VariantCodec.h"
@@ -29,6 +30,34 @@ inline DataBlockRef PayloadBlock(const QByteArray& payload, qint32 signature = 0
 inline QByteArray Payload(IDataBlock& block)
 {
     return block.GetStream().mid(block.GetBytesReserved());
+}
+
+// Blocks and values as the link carries them, for scripts and expectations.
+inline QByteArray Le32(qint32 v)
+{
+    QByteArray b;
+    ByteWriter(b).I32(v);
+    return b;
+}
+inline QByteArray Int(qint32 v)
+{
+    return Hex("03000000") + Le32(v);
+}
+inline QByteArray Text(const QString& s)
+{
+    return Hex("08000000") + Le32(qint32(s.size())) + Utf16(s);
+}
+inline QByteArray ByteArray(const QByteArray& bytes)
+{
+    return Hex("11200000 01000000 00000000") + Le32(qint32(bytes.size() - 1)) + Le32(qint32(bytes.size())) + bytes;
+}
+inline QByteArray Block(qint32 signature, const QByteArray& payload)
+{
+    return Le32(signature) + Le32(qint32(payload.size())) + payload;
+}
+inline QByteArray ErrorBlock(const QString& text)
+{
+    return Block(0xDB01, Text(text));
 }
 
 // An object that answers nothing; it stands for any object in a value.

@@ -3,6 +3,7 @@
 #include "core/Bytes.h"
 #include "remote/RemoteErrors.h"
 #include "remote/RemoteTestSupport.h"
+#include "support/LinkPeer.h"
 #include "support/TcpPeer.h"
 
 #include <gtest/gtest.h>
@@ -102,7 +103,7 @@ TEST(SocketTransport, WritesAndReadsWholeBlocks)
         const QByteArray reply = Hex("03DB0000 10000000 03000000 00000000 03000000 2A000000");
         QByteArray received;
         auto peer = std::make_unique<TcpPeer>([&](platform::TcpSocket& client) {
-            received = TcpPeer::ReadExactly(client, request.size());
+            received = ReadLinkBlock(client);
             TcpPeer::WriteAll(client, reply.first(6));
             pause(50);
             TcpPeer::WriteAll(
