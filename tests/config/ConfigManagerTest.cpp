@@ -222,10 +222,11 @@ TEST_F(ConfigStore, OnlyARegularFileIsTheTableFile)
 
         EXPECT_EQ(ObjConfigManager->LoadConfiguration(&cdsConfig), c.loaded);
         EXPECT_EQ(cdsConfig.Active(), c.loaded);
-        if (c.loaded)
+        if (c.loaded) {
             EXPECT_EQ(cdsConfig.RecordCount(), 3);
-        else
+        } else {
             EXPECT_EQ(shown_.shown.size(), 1) << "the missing-file message";
+        }
         cdsConfig.Close();
         QFile::remove(path);
         QDir().rmdir(path);

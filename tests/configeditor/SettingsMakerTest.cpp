@@ -307,8 +307,9 @@ TEST_F(SettingsMaker, UnreadableFileIsLeftAloneWhenNothingChanged)
         EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), c.bytes);
         EXPECT_FALSE(folder.Exists(QStringLiteral("Config.cds.unreadable")));
         ASSERT_EQ(messages.shown.size(), 1) << "only the load error";
-        if (!c.loadError.isEmpty())
+        if (!c.loadError.isEmpty()) {
             EXPECT_EQ(messages.shown[0].text, c.loadError);
+        }
     }
 }
 
@@ -415,8 +416,9 @@ TEST_F(SettingsMaker, ClosingAppliesTheUsersChangesToTheFileAsItIsThen)
         ASSERT_TRUE(closeForm());
 
         EXPECT_EQ(readConfig(), c.afterClose);
-        if (c.untouched)
+        if (c.untouched) {
             EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), before);
+        }
         for (const auto& shown : messages.shown)
             EXPECT_EQ(shown.text, "Delete record?");
         EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList {"Config.cds"});
