@@ -186,7 +186,7 @@ void TfrmVersionControl::CheckHasVersionConfig()
 void TfrmVersionControl::DownloadAndExecute(const QString& AppPath)
 {
     static const QByteArray downloadUpdate
-        = MakeCallDesc(DISPATCH_METHOD, QByteArray(1, char(varUStrArg)), QByteArrayLiteral("DownloadUpdate"));
+        = MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varUStrArg)), QByteArrayLiteral("DownloadUpdate"));
     const QString programName = QStringLiteral("Velkaro");
     const Variant answer = DispatchInvoke(AppServer, downloadUpdate, {CallArg(programName)});
 

@@ -39,24 +39,24 @@ public:
     {
         lookups.append(names.join(u','));
         if (names != QStringList {QStringLiteral("DownloadUpdate")})
-            return DISP_E_UNKNOWNNAME;
+            return ResultCode::UnknownName;
         ids.assign(1, 7);
-        return S_OK;
+        return ResultCode::Ok;
     }
     HRESULT Invoke(
         qint32 dispId, quint32, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excep) override
     {
         EXPECT_EQ(dispId, 7);
-        EXPECT_EQ(flags, DISPATCH_METHOD);
+        EXPECT_EQ(flags, DispatchKind::Method);
         invokedWith.append(params.args.size() == 1 ? params.args[0].ToString() : QStringLiteral("<wrong count>"));
         if (!failure.isEmpty()) {
             excep->code = 1001;
             excep->description = failure;
-            return DISP_E_EXCEPTION;
+            return ResultCode::ExceptionOccurred;
         }
         if (result != nullptr)
             *result = answer;
-        return S_OK;
+        return ResultCode::Ok;
     }
     Variant answer;
     QString failure;
