@@ -1,6 +1,7 @@
 #include "platform/MessageDisplay.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -9,10 +10,55 @@ namespace velkaro::platform {
 
 namespace {
 
+void writeLine(const QString& text)
+{
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+// Platforms that draw into memory only, and a program without a widget
+// application: nobody can see a box there, let alone answer it.
+bool noScreen()
+{
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return true;
+    const QString platform = QGuiApplication::platformName();
+    return platform == u"offscreen" || platform == u"minimal";
+}
+
+// The button a box answers with when nobody can click: OK, or for a
+// question the answer that changes nothing.
+MessageResult defaultAnswer(MessageButtons buttons)
+{
+    switch (buttons) {
+    case MessageButtons::Ok:
+        return MessageResult::Ok;
+    case MessageButtons::YesNo:
+        return MessageResult::No;
+    case MessageButtons::OkCancel:
+        return MessageResult::Cancel;
+    }
+    return MessageResult::Ok;
+}
+
 class QtMessageDisplay : public MessageDisplay {
 public:
     MessageResult Show(const QString& caption, const QString& text, MessageIcon icon, MessageButtons buttons) override
     {
+        if (noScreen()) {
+            const MessageResult answer = defaultAnswer(buttons);
+            // An error box has written its line already (ErrorEchoDisplay).
+            if (icon != MessageIcon::Stop) {
+                QString line = ErrorLine(text);
+                if (answer == MessageResult::No)
+                    line += QStringLiteral(" [no screen: answered No]");
+                else if (answer == MessageResult::Cancel)
+                    line += QStringLiteral(" [no screen: answered Cancel]");
+                writeLine(line);
+            }
+            return answer;
+        }
         QMessageBox box;
         box.setWindowTitle(caption);
         box.setText(text);
@@ -69,11 +115,8 @@ class ErrorEchoDisplay : public MessageDisplay {
 public:
     MessageResult Show(const QString& caption, const QString& text, MessageIcon icon, MessageButtons buttons) override
     {
-        if (icon == MessageIcon::Stop) {
-            const QByteArray line = ErrorLine(text).toUtf8() + '\n';
-            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-            std::fflush(stderr);
-        }
+        if (icon == MessageIcon::Stop)
+            writeLine(ErrorLine(text));
         static QtMessageDisplay real;
         MessageDisplay& display = installed() != nullptr ? *installed() : real;
         return display.Show(caption, text, icon, buttons);

@@ -8,6 +8,12 @@
 // the box (headless, under a service manager) still says what went wrong.
 // Line breaks in the text become blanks and other control characters are
 // written as \xHH, so one error is always one line.
+//
+// Where there is no screen to show a box on (the offscreen and minimal
+// platforms, or a program without a widget application), the real display
+// shows none: every box becomes its line on the standard error stream and
+// answers with its default button, OK, or for a question the answer that
+// changes nothing (No, Cancel), which the line names.
 
 #include <QList>
 #include <QString>

@@ -61,3 +61,30 @@ TEST(MessageDisplay, OtherBoxesStayOffStderr)
         EXPECT_EQ(display.shown.size(), 1);
     }
 }
+
+// The tests run on the offscreen platform, where nobody can see a box: the
+// real display must not wait for a click that never comes.
+TEST(MessageDisplay, WithoutAScreenBoxesAnswerTheirDefaultAtOnce)
+{
+    const std::string name = QCoreApplication::applicationName().toStdString();
+    const struct {
+        const char* name;
+        MessageIcon icon;
+        MessageButtons buttons;
+        MessageResult answer;
+        std::string line;
+    } cases[] = {
+        {"error", MessageIcon::Stop, MessageButtons::Ok, MessageResult::Ok, ": Disk full\n"},
+        {"information", MessageIcon::Information, MessageButtons::Ok, MessageResult::Ok, ": Disk full\n"},
+        {"question", MessageIcon::Question, MessageButtons::YesNo, MessageResult::No,
+            ": Disk full [no screen: answered No]\n"},
+        {"confirmation", MessageIcon::Warning, MessageButtons::OkCancel, MessageResult::Cancel,
+            ": Disk full [no screen: answered Cancel]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Messages().Show(QStringLiteral("caption"), QStringLiteral("Disk full"), c.icon, c.buttons), c.answer);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), name + c.line);
+    }
+}
