@@ -1,7 +1,11 @@
 #include "data/DataSet.h"
 
+#include "core/Bytes.h"
 #include "core/Exceptions.h"
 #include "data/FieldValue_p.h"
+#include "data/RecordArena_p.h"
+
+#include <QHashFunctions>
 
 #include <algorithm>
 
@@ -9,6 +13,7 @@ namespace velkaro {
 
 TDataSet::TDataSet(QObject* owner)
     : TComponent(owner)
+    , arena_(std::make_unique<RecordArena>())
 {
 }
 
@@ -31,6 +36,9 @@ void TDataSet::Open()
     rowsChanged_ = false;
     try {
         InternalOpen();
+        if (appender_ && appender_->InRow())
+            RaiseError(QStringLiteral("A row was left unfinished"));
+        appender_.reset();
         datapacket::CheckFieldDefs(fieldDefs_, ErrorText(QString()));
         if (!records_.empty() && rowDefs_ != fieldDefs_)
             RaiseError(QStringLiteral("Field definitions changed after rows were added"));
@@ -39,6 +47,7 @@ void TDataSet::Open()
         indexFields_ = ResolveIndex(indexNames_);
         SortRows();
     } catch (...) {
+        appender_.reset();
         DropRows();
         fields_.clear();
         openDefs_.clear();
@@ -80,7 +89,9 @@ void TDataSet::InternalClose() { }
 void TDataSet::DropRows()
 {
     records_.clear();
-    loadedStorage_.clear();
+    records_.shrink_to_fit();
+    arena_->Clear();
+    RowsChanged();
     cursor_ = -1;
     bof_ = true;
     eof_ = true;
@@ -246,6 +257,16 @@ void TDataSet::ProviderReset()
     First();
 }
 
+QString TDataSet::PSGetKeyFields() const
+{
+    QStringList names;
+    for (const TFieldDef& def : Active() ? openDefs_ : fieldDefs_) {
+        if (def.Key || def.PrimaryKey)
+            names.append(def.Name);
+    }
+    return names.join(u';');
+}
+
 // Editing -----------------------------------------------------------------
 
 void TDataSet::CheckBrowseMode()
@@ -303,13 +324,19 @@ void TDataSet::Post()
         if (openDefs_[i].Required && editBuffer_[i].isNull)
             RaiseError(QStringLiteral("Field '%1' must have a value").arg(openDefs_[i].Name));
     }
-    QByteArray record = datapacket::EncodeRecord(openDefs_, editBuffer_);
+    scratch_.resize(0);
+    datapacket::EncodeRecord(openDefs_, editBuffer_, scratch_);
     int at = state_ == TDataSetState::dsInsert ? insertAt_ : cursor_;
-    if (state_ == TDataSetState::dsEdit)
+    if (state_ == TDataSetState::dsEdit) {
+        const QByteArrayView old = records_[size_t(cursor_)];
         records_.erase(records_.begin() + cursor_);
+        ReleaseRecord(old);
+    }
     if (!indexFields_.isEmpty())
-        at = UpperBound(record);
-    records_.insert(records_.begin() + at, std::move(record));
+        at = UpperBound(scratch_);
+    records_.insert(records_.begin() + at, QByteArrayView());
+    records_[size_t(at)] = arena_->Store(scratch_);
+    RowsChanged();
     cursor_ = at;
     bof_ = false;
     eof_ = false;
@@ -343,7 +370,10 @@ void TDataSet::Delete()
     if (records_.empty())
         RaiseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const bool wasLast = cursor_ == int(records_.size()) - 1;
+    const QByteArrayView old = records_[size_t(cursor_)];
     records_.erase(records_.begin() + cursor_);
+    ReleaseRecord(old);
+    RowsChanged();
     if (cursor_ >= int(records_.size()))
         cursor_ = int(records_.size()) - 1;
     bof_ = records_.empty();
@@ -387,21 +417,46 @@ StoredValue TDataSet::ToStored(int field, const Variant& value) const
 
 // Filling -----------------------------------------------------------------
 
-void TDataSet::AddRow(const QList<Variant>& values)
+RowAppender& TDataSet::AppendRows()
 {
-    if (records_.empty())
-        rowDefs_ = fieldDefs_;
-    QList<StoredValue> stored(rowDefs_.size());
-    for (int i = 0; i < rowDefs_.size() && i < values.size(); ++i)
-        stored[i] = fieldvalue::FromVariant(rowDefs_[i], values[i]);
-    records_.push_back(datapacket::EncodeRecord(rowDefs_, stored));
+    if (!appender_) {
+        if (records_.empty())
+            rowDefs_ = fieldDefs_;
+        appender_.reset(new RowAppender(*this, rowDefs_));
+    }
+    return *appender_;
 }
 
-void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArray> records)
+void TDataSet::AddRow(const QList<Variant>& values)
+{
+    RowAppender& rows = AppendRows();
+    for (int i = 0; i < rowDefs_.size(); ++i)
+        rows.Add(i < values.size() ? fieldvalue::FromVariant(rowDefs_[i], values[i]) : StoredValue());
+    rows.EndRow();
+}
+
+void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArrayView> records)
 {
     rowDefs_ = fieldDefs_;
-    loadedStorage_ = std::move(storage);
+    qsizetype live = 0;
+    for (const QByteArrayView r : records)
+        live += r.size();
+    arena_->Adopt(std::move(storage), live);
     records_ = std::move(records);
+    RowsChanged();
+}
+
+void TDataSet::StoreRecord(QByteArrayView record)
+{
+    records_.push_back(arena_->Store(record));
+}
+
+void TDataSet::ReleaseRecord(QByteArrayView record)
+{
+    arena_->Release(record);
+    // Moving the live records keeps the order and the row numbers.
+    if (arena_->WorthCompacting())
+        arena_->Compact(records_);
 }
 
 // Index -------------------------------------------------------------------
@@ -434,7 +489,7 @@ void TDataSet::SetIndexFields(const QStringList& names)
     indexNames_ = names;
 }
 
-int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
+int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const
 {
     // Walk each record once up to the last index field involved.
     constexpr int Inline = 16;
@@ -453,7 +508,7 @@ int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
                     return aNull ? -1 : 1;
                 continue;
             }
-            if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb); c != 0)
+            if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb, codePage); c != 0)
                 return c;
         }
         return 0;
@@ -471,22 +526,21 @@ int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
                 return na[f] ? -1 : 1;
             continue;
         }
-        if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va[f], vb[f]); c != 0)
+        if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va[f], vb[f], codePage); c != 0)
             return c;
     }
     return 0;
 }
 
-int TDataSet::CompareRecords(QByteArrayView a, QByteArrayView b) const
-{
-    return CompareFields(a, b, int(indexFields_.size()));
-}
-
 void TDataSet::SortRows()
 {
+    RowsChanged();
     if (indexFields_.isEmpty())
         return;
-    const auto less = [this](const QByteArray& a, const QByteArray& b) { return CompareRecords(a, b) < 0; };
+    const int count = int(indexFields_.size());
+    const int codePage = fieldvalue::CodePage();
+    const auto less = [this, count, codePage](
+                          QByteArrayView a, QByteArrayView b) { return CompareFields(a, b, count, codePage) < 0; };
     // Files this engine wrote are in index order already: one pass tells.
     if (!std::is_sorted(records_.begin(), records_.end(), less))
         std::stable_sort(records_.begin(), records_.end(), less);
@@ -494,26 +548,99 @@ void TDataSet::SortRows()
 
 int TDataSet::UpperBound(QByteArrayView record) const
 {
-    const auto it = std::upper_bound(records_.begin(), records_.end(), record,
-        [this](QByteArrayView r, const QByteArray& x) { return CompareRecords(r, x) < 0; });
+    const int count = int(indexFields_.size());
+    const int codePage = fieldvalue::CodePage();
+    const auto it = std::upper_bound(
+        records_.begin(), records_.end(), record, [this, count, codePage](QByteArrayView r, QByteArrayView x) {
+            return CompareFields(r, x, count, codePage) < 0;
+        });
     return int(it - records_.begin());
 }
 
-QByteArray TDataSet::KeyRecord(const QList<StoredValue>& key) const
+void TDataSet::RowsChanged()
 {
-    QList<StoredValue> values(openDefs_.size());
-    for (int i = 0; i < key.size() && i < indexFields_.size(); ++i)
-        values[indexFields_[i]] = key[i];
-    return datapacket::EncodeRecord(openDefs_, values);
+    lookupValid_ = false;
+    lookupsSinceChange_ = 0;
 }
 
-int TDataSet::FindIndexed(const QList<StoredValue>& key) const
+size_t TDataSet::KeyHash(QByteArrayView record) const
+{
+    const int count = int(indexFields_.size());
+    size_t h = 0;
+    for (int i = 0; i < count; ++i) {
+        const int f = indexFields_[i];
+        bool isNull = false;
+        const QByteArrayView v = datapacket::ValueBytes(openDefs_, record, f, &isNull);
+        if (isNull) {
+            h = qHashMulti(h, i, -1);
+            continue;
+        }
+        const TFieldType type = openDefs_[f].DataType;
+        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
+            || type == TFieldType::ftDateTime) {
+            // -0 and 0 are equal keys.
+            const double d = ByteReader(v).F64();
+            h = qHashMulti(h, i, d == 0 ? 0.0 : d);
+            continue;
+        }
+        h = qHashBits(v.data(), size_t(v.size()), qHashMulti(h, i, v.size()));
+    }
+    return h;
+}
+
+void TDataSet::BuildLookup() const
+{
+    const int count = int(indexFields_.size());
+    const int codePage = fieldvalue::CodePage();
+    size_t slotCount = 16;
+    while (slotCount < records_.size() * 2)
+        slotCount *= 2;
+    const size_t mask = slotCount - 1;
+    lookup_.assign(slotCount, 0);
+    for (size_t row = 0; row < records_.size(); ++row) {
+        // Equal keys sit side by side; the first of them is the one found.
+        if (row > 0 && CompareFields(records_[row - 1], records_[row], count, codePage) == 0)
+            continue;
+        size_t slot = KeyHash(records_[row]) & mask;
+        while (lookup_[slot] != 0)
+            slot = (slot + 1) & mask;
+        lookup_[slot] = qint32(row + 1);
+    }
+    lookupValid_ = true;
+}
+
+int TDataSet::FindIndexed(const QList<StoredValue>& key)
 {
     const int count = int(std::min(key.size(), indexFields_.size()));
-    const QByteArray probe = KeyRecord(key);
-    const auto it = std::lower_bound(records_.begin(), records_.end(), probe,
-        [this, count](const QByteArray& r, const QByteArray& k) { return CompareFields(r, k, count) < 0; });
-    if (it == records_.end() || CompareFields(*it, probe, count) != 0)
+    const int codePage = fieldvalue::CodePage();
+    // The probe: a record with the key's values in the index fields.
+    QList<StoredValue> values(openDefs_.size());
+    for (int i = 0; i < count; ++i)
+        values[indexFields_[i]] = key[i];
+    scratch_.resize(0);
+    datapacket::EncodeRecord(openDefs_, values, scratch_);
+    const QByteArrayView probe = scratch_;
+
+    if (count == indexFields_.size() && !records_.empty()) {
+        // Building the table costs about as much as a few dozen searches per
+        // row: worth it once lookups keep coming without changes between.
+        if (!lookupValid_ && ++lookupsSinceChange_ * 32 >= qsizetype(records_.size()))
+            BuildLookup();
+        if (lookupValid_) {
+            const size_t mask = lookup_.size() - 1;
+            for (size_t slot = KeyHash(probe) & mask; lookup_[slot] != 0; slot = (slot + 1) & mask) {
+                const int row = lookup_[slot] - 1;
+                if (CompareFields(records_[size_t(row)], probe, count, codePage) == 0)
+                    return row;
+            }
+            return -1;
+        }
+    }
+    const auto it = std::lower_bound(
+        records_.begin(), records_.end(), probe, [this, count, codePage](QByteArrayView r, QByteArrayView k) {
+            return CompareFields(r, k, count, codePage) < 0;
+        });
+    if (it == records_.end() || CompareFields(*it, probe, count, codePage) != 0)
         return -1;
     return int(it - records_.begin());
 }
