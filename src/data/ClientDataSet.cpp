@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 namespace velkaro {
 
@@ -199,11 +200,10 @@ bool TClientDataSet::FindKey(const QList<Variant>& keyValues)
         RaiseError(QStringLiteral("No index currently active"));
     if (keyValues.size() > IndexFields().size())
         RaiseError(QStringLiteral("Too many key values"));
-    QList<StoredValue> key;
-    key.reserve(keyValues.size());
+    QVarLengthArray<StoredValue, 4> key(keyValues.size());
     for (int i = 0; i < keyValues.size(); ++i)
-        key.append(ToStored(IndexFields()[i], keyValues[i]));
-    const int row = FindIndexed(key);
+        key[i] = ToStored(IndexFields()[i], keyValues[i]);
+    const int row = FindIndexed(key.data(), int(key.size()));
     if (row < 0)
         return false;
     MoveTo(row);

@@ -240,6 +240,11 @@ QByteArrayView NextValue(ByteReader& in, TFieldType type)
 
 } // namespace
 
+int ValueWidth(TFieldType type)
+{
+    return FixedWidth(LayoutOf(type));
+}
+
 quint8 TypeCode(TFieldType type)
 {
     for (quint8 code = 0; code < std::size(CodeTypes); ++code) {
@@ -351,13 +356,13 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     return NextValue(in, defs[field].DataType);
 }
 
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls)
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values)
 {
     ByteReader in(record);
     in.Skip(BitmapSize(defs.size()));
     for (int i = 0; i < count; ++i) {
-        nulls[i] = IsNullBit(record, i);
-        values[i] = nulls[i] ? QByteArrayView() : NextValue(in, defs[i].DataType);
+        values[i].isNull = IsNullBit(record, i);
+        values[i].raw = values[i].isNull ? QByteArrayView() : NextValue(in, defs[i].DataType);
     }
 }
 

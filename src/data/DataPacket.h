@@ -66,6 +66,10 @@ inline constexpr double FirstDay = -693593; // 1 January 1
 inline constexpr double LastDay = 2958465; // 31 December 9999
 bool IsValidDateValue(TFieldType type, double days);
 
+// The bytes of a value of a fixed-size kind (numbers, booleans, dates) in a
+// record; 0 for the kinds stored with a length (texts, bytes, FMTBcd).
+int ValueWidth(TFieldType type);
+
 // One record from its values (one per definition, already in stored form:
 // the caller has applied widths and ranges), appended to Out.
 void EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values, QByteArray& out);
@@ -81,9 +85,14 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
 // view when null).
 QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, int field, bool* isNull);
 
-// The values of fields 0..Count-1 of a checked record in one pass (views
-// and null flags as ValueBytes gives them).
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls);
+// A value's bytes as ValueBytes gives them, with its null flag.
+struct FieldBytes {
+    QByteArrayView raw;
+    bool isNull = true;
+};
+
+// The values of fields 0..Count-1 of a checked record in one pass.
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values);
 
 // The header and field definitions of a packet of RowCount rows; the
 // records follow it as they are.

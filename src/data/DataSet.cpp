@@ -5,11 +5,56 @@
 #include "data/FieldValue_p.h"
 #include "data/RecordArena_p.h"
 
-#include <QHashFunctions>
-
 #include <algorithm>
+#include <cstring>
+#include <span>
 
 namespace velkaro {
+
+namespace {
+
+// A hint that memory is about to be read, so that two reads overlap.
+inline void Prefetch(const void* p)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+#else
+    Q_UNUSED(p);
+#endif
+}
+
+// Hashing for the lookup table (never stored, so the host's byte order
+// does not matter): multiply and fold, a word at a time, as keys are short.
+constexpr quint64 HashFactor = 0x9E3779B97F4A7C15ull;
+
+inline quint64 Mix(quint64 h, quint64 word)
+{
+    h = (h ^ word) * HashFactor;
+    return h ^ (h >> 29);
+}
+
+quint64 MixBytes(quint64 h, QByteArrayView bytes)
+{
+    h = Mix(h, quint64(bytes.size()));
+    const char* p = bytes.data();
+    qsizetype n = bytes.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        h = Mix(h, word);
+    }
+    if (n > 0) {
+        // The last bytes gathered in a register (byte stores followed by a
+        // word load would stall).
+        quint64 word = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            word |= quint64(quint8(p[i])) << (8 * i);
+        h = Mix(h, word);
+    }
+    return h;
+}
+
+} // namespace
 
 TDataSet::TDataSet(QObject* owner)
     : TComponent(owner)
@@ -44,14 +89,14 @@ void TDataSet::Open()
             RaiseError(QStringLiteral("Field definitions changed after rows were added"));
         openDefs_ = fieldDefs_;
         BuildFields();
-        indexFields_ = ResolveIndex(indexNames_);
+        UseIndex(ResolveIndex(indexNames_));
         SortRows();
     } catch (...) {
         appender_.reset();
         DropRows();
         fields_.clear();
         openDefs_.clear();
-        indexFields_.clear();
+        UseIndex({});
         throw;
     }
     cursor_ = records_.empty() ? -1 : 0;
@@ -76,7 +121,7 @@ void TDataSet::Close()
     DropRows();
     fields_.clear();
     openDefs_.clear();
-    indexFields_.clear();
+    UseIndex({});
     SetState(TDataSetState::dsInactive);
     emit DataChanged();
     emit CursorMoved();
@@ -390,6 +435,14 @@ const StoredValue* TDataSet::EditValue(int field) const
     return &editBuffer_[field];
 }
 
+QByteArrayView TDataSet::CurrentBytes(int field, bool* isNull) const
+{
+    *isNull = true;
+    if (!Active() || cursor_ < 0)
+        return {};
+    return datapacket::ValueBytes(openDefs_, records_[size_t(cursor_)], field, isNull);
+}
+
 StoredValue TDataSet::CurrentValue(int field) const
 {
     if (!Active() || cursor_ < 0)
@@ -454,12 +507,24 @@ void TDataSet::StoreRecord(QByteArrayView record)
 void TDataSet::ReleaseRecord(QByteArrayView record)
 {
     arena_->Release(record);
-    // Moving the live records keeps the order and the row numbers.
-    if (arena_->WorthCompacting())
+    // Moving the live records keeps the order and the row numbers (but not
+    // where the lookup table finds them).
+    if (arena_->WorthCompacting()) {
         arena_->Compact(records_);
+        RowsChanged();
+    }
 }
 
 // Index -------------------------------------------------------------------
+
+void TDataSet::UseIndex(const QList<int>& fields)
+{
+    indexFields_ = fields;
+    indexLeads_ = true;
+    for (int i = 0; i < fields.size(); ++i)
+        indexLeads_ = indexLeads_ && fields[i] == i;
+    RowsChanged();
+}
 
 QList<int> TDataSet::ResolveIndex(const QStringList& names) const
 {
@@ -477,7 +542,7 @@ void TDataSet::SetIndexFields(const QStringList& names)
         CheckBrowseMode();
         const QList<int> fields = ResolveIndex(names);
         indexNames_ = names;
-        indexFields_ = fields;
+        UseIndex(fields);
         SortRows();
         cursor_ = records_.empty() ? -1 : 0;
         bof_ = true;
@@ -489,47 +554,45 @@ void TDataSet::SetIndexFields(const QStringList& names)
     indexNames_ = names;
 }
 
-int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const
+void TDataSet::RecordKey(QByteArrayView record, int count, Key& key) const
 {
-    // Walk each record once up to the last index field involved.
-    constexpr int Inline = 16;
+    key.resize(count);
+    // The usual index names the leading fields in order: read them in place.
+    if (indexLeads_) {
+        datapacket::LeadingValues(openDefs_, record, count, key.data());
+        return;
+    }
+    // Otherwise walk the record once up to the last index field involved.
     int span = 0;
     for (int i = 0; i < count; ++i)
         span = std::max(span, indexFields_[i] + 1);
-    if (span > Inline) {
-        for (int i = 0; i < count; ++i) {
-            const int f = indexFields_[i];
-            bool aNull = false;
-            bool bNull = false;
-            const QByteArrayView va = datapacket::ValueBytes(openDefs_, a, f, &aNull);
-            const QByteArrayView vb = datapacket::ValueBytes(openDefs_, b, f, &bNull);
-            if (aNull || bNull) {
-                if (aNull != bNull)
-                    return aNull ? -1 : 1;
-                continue;
-            }
-            if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb, codePage); c != 0)
-                return c;
-        }
-        return 0;
-    }
-    QByteArrayView va[Inline];
-    QByteArrayView vb[Inline];
-    bool na[Inline];
-    bool nb[Inline];
-    datapacket::LeadingValues(openDefs_, a, span, va, na);
-    datapacket::LeadingValues(openDefs_, b, span, vb, nb);
-    for (int i = 0; i < count; ++i) {
-        const int f = indexFields_[i];
-        if (na[f] || nb[f]) {
-            if (na[f] != nb[f])
-                return na[f] ? -1 : 1;
+    QVarLengthArray<datapacket::FieldBytes, 16> values(span);
+    datapacket::LeadingValues(openDefs_, record, span, values.data());
+    for (int i = 0; i < count; ++i)
+        key[i] = values[indexFields_[i]];
+}
+
+int TDataSet::CompareKey(QByteArrayView record, const Key& key, int codePage) const
+{
+    Key own;
+    RecordKey(record, int(key.size()), own);
+    for (int i = 0; i < key.size(); ++i) {
+        if (own[i].isNull || key[i].isNull) {
+            if (own[i].isNull != key[i].isNull)
+                return own[i].isNull ? -1 : 1;
             continue;
         }
-        if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va[f], vb[f], codePage); c != 0)
+        if (const int c = fieldvalue::CompareRaw(KeyType(i), own[i].raw, key[i].raw, codePage); c != 0)
             return c;
     }
     return 0;
+}
+
+int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const
+{
+    Key key;
+    RecordKey(b, count, key);
+    return CompareKey(a, key, codePage);
 }
 
 void TDataSet::SortRows()
@@ -563,84 +626,149 @@ void TDataSet::RowsChanged()
     lookupsSinceChange_ = 0;
 }
 
-size_t TDataSet::KeyHash(QByteArrayView record) const
+size_t TDataSet::KeyHash(const Key& key) const
 {
-    const int count = int(indexFields_.size());
-    size_t h = 0;
-    for (int i = 0; i < count; ++i) {
-        const int f = indexFields_[i];
-        bool isNull = false;
-        const QByteArrayView v = datapacket::ValueBytes(openDefs_, record, f, &isNull);
-        if (isNull) {
-            h = qHashMulti(h, i, -1);
+    quint64 h = 0;
+    for (int i = 0; i < key.size(); ++i) {
+        if (key[i].isNull) {
+            h = Mix(h, 0xFFFFFFFFu);
             continue;
         }
-        const TFieldType type = openDefs_[f].DataType;
+        const TFieldType type = KeyType(i);
         if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
             || type == TFieldType::ftDateTime) {
             // -0 and 0 are equal keys.
-            const double d = ByteReader(v).F64();
-            h = qHashMulti(h, i, d == 0 ? 0.0 : d);
+            const double d = ByteReader(key[i].raw).F64();
+            h = Mix(h, DoubleBits(d == 0 ? 0.0 : d));
             continue;
         }
-        h = qHashBits(v.data(), size_t(v.size()), qHashMulti(h, i, v.size()));
+        h = MixBytes(h, key[i].raw);
     }
-    return h;
+    return size_t(h ^ (h >> 32));
+}
+
+bool TDataSet::SameKey(const Key& a, const Key& b) const
+{
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].isNull || b[i].isNull) {
+            if (a[i].isNull != b[i].isNull)
+                return false;
+            continue;
+        }
+        const TFieldType type = KeyType(i);
+        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
+            || type == TFieldType::ftDateTime) {
+            if (ByteReader(a[i].raw).F64() != ByteReader(b[i].raw).F64())
+                return false;
+            continue;
+        }
+        // Every other kind compares equal exactly when its bytes are equal.
+        if (a[i].raw != b[i].raw)
+            return false;
+    }
+    return true;
 }
 
 void TDataSet::BuildLookup() const
 {
     const int count = int(indexFields_.size());
-    const int codePage = fieldvalue::CodePage();
     size_t slotCount = 16;
     while (slotCount < records_.size() * 2)
         slotCount *= 2;
     const size_t mask = slotCount - 1;
-    lookup_.assign(slotCount, 0);
-    for (size_t row = 0; row < records_.size(); ++row) {
-        // Equal keys sit side by side; the first of them is the one found.
-        if (row > 0 && CompareFields(records_[row - 1], records_[row], count, codePage) == 0)
-            continue;
-        size_t slot = KeyHash(records_[row]) & mask;
-        while (lookup_[slot] != 0)
+    lookup_.assign(slotCount, LookupSlot {{}, 0, 0});
+    // Rows are placed a few behind the one being hashed, so that the slot
+    // each goes to is fetched while the next ones are hashed.
+    constexpr size_t Ahead = 8;
+    struct Pending {
+        size_t hash;
+        size_t row;
+    } pending[Ahead];
+    size_t pushed = 0;
+    const auto place = [&](const Pending& p) {
+        size_t slot = p.hash & mask;
+        while (lookup_[slot].row != 0)
             slot = (slot + 1) & mask;
-        lookup_[slot] = qint32(row + 1);
+        lookup_[slot] = {records_[p.row], quint32(p.row + 1), quint32(quint64(p.hash) >> 32)};
+    };
+    Key keys[2];
+    int current = 0;
+    for (size_t row = 0; row < records_.size(); ++row) {
+        Key& key = keys[current];
+        RecordKey(records_[row], count, key);
+        // Equal keys sit side by side; the first of them is the one found.
+        if (row > 0 && SameKey(keys[1 - current], key))
+            continue;
+        current = 1 - current;
+        const size_t hash = KeyHash(key);
+        Prefetch(&lookup_[hash & mask]);
+        Pending& next = pending[pushed % Ahead];
+        if (pushed++ >= Ahead)
+            place(next);
+        next = {hash, row};
     }
+    for (const Pending& p : std::span(pending, std::min(pushed, Ahead)))
+        place(p);
     lookupValid_ = true;
 }
 
-int TDataSet::FindIndexed(const QList<StoredValue>& key)
+int TDataSet::FindIndexed(const StoredValue* values, int count)
 {
-    const int count = int(std::min(key.size(), indexFields_.size()));
+    count = std::min(count, int(indexFields_.size()));
     const int codePage = fieldvalue::CodePage();
-    // The probe: a record with the key's values in the index fields.
-    QList<StoredValue> values(openDefs_.size());
-    for (int i = 0; i < count; ++i)
-        values[indexFields_[i]] = key[i];
+    // The key's values as a record holds them: texts and bytes as they are,
+    // numbers written out in scratch_ first (which may move as it grows).
+    Key key(count);
     scratch_.resize(0);
-    datapacket::EncodeRecord(openDefs_, values, scratch_);
-    const QByteArrayView probe = scratch_;
+    QVarLengthArray<qsizetype, 8> offsets(count);
+    for (int i = 0; i < count; ++i) {
+        const StoredValue& v = values[i];
+        key[i].isNull = v.isNull;
+        offsets[i] = -1;
+        if (v.isNull)
+            continue;
+        const TFieldType type = KeyType(i);
+        if (type == TFieldType::ftWideString || type == TFieldType::ftWideMemo) {
+            key[i].raw = QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2);
+        } else if (datapacket::ValueWidth(type) > 0) {
+            offsets[i] = scratch_.size();
+            fieldvalue::WriteFixed(type, v, scratch_);
+        } else {
+            key[i].raw = v.bytes;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (offsets[i] >= 0)
+            key[i].raw = QByteArrayView(scratch_.constData() + offsets[i], datapacket::ValueWidth(KeyType(i)));
+    }
 
     if (count == indexFields_.size() && !records_.empty()) {
-        // Building the table costs about as much as a few dozen searches per
-        // row: worth it once lookups keep coming without changes between.
+        // Building the table costs about one search per few dozen rows: it is
+        // built once that many lookups came without a change between, so a
+        // table that keeps changing never spends much more on building than
+        // on searching.
         if (!lookupValid_ && ++lookupsSinceChange_ * 32 >= qsizetype(records_.size()))
             BuildLookup();
         if (lookupValid_) {
             const size_t mask = lookup_.size() - 1;
-            for (size_t slot = KeyHash(probe) & mask; lookup_[slot] != 0; slot = (slot + 1) & mask) {
-                const int row = lookup_[slot] - 1;
-                if (CompareFields(records_[size_t(row)], probe, count, codePage) == 0)
-                    return row;
+            const size_t hash = KeyHash(key);
+            const quint32 tag = quint32(quint64(hash) >> 32);
+            for (size_t slot = hash & mask; lookup_[slot].row != 0; slot = (slot + 1) & mask) {
+                const LookupSlot& entry = lookup_[slot];
+                if (entry.tag != tag)
+                    continue;
+                // The caller reads the row next: fetch its place in the rows
+                // while the record is compared.
+                Prefetch(&records_[entry.row - 1]);
+                if (CompareKey(entry.record, key, codePage) == 0)
+                    return int(entry.row - 1);
             }
             return -1;
         }
     }
-    const auto it = std::lower_bound(
-        records_.begin(), records_.end(), probe, [this, count, codePage](QByteArrayView r, QByteArrayView k) {
-            return CompareFields(r, k, count, codePage) < 0;
-        });
-    if (it == records_.end() || CompareFields(*it, probe, count, codePage) != 0)
+    const auto it = std::lower_bound(records_.begin(), records_.end(), key,
+        [this, codePage](QByteArrayView r, const Key& k) { return CompareKey(r, k, codePage) < 0; });
+    if (it == records_.end() || CompareKey(*it, key, codePage) != 0)
         return -1;
     return int(it - records_.begin());
 }

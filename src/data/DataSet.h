@@ -37,6 +37,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
@@ -111,6 +112,8 @@ public:
     // Field objects and the packet encoder read the rows through these.
     const StoredValue* EditValue(int field) const; // the row being changed, or null
     StoredValue CurrentValue(int field) const; // the current row's value (null without a row)
+    // The current row's value as its record holds it (ValueBytes).
+    QByteArrayView CurrentBytes(int field, bool* isNull) const;
     void SetEditValue(int field, StoredValue value);
     const std::vector<QByteArrayView>& Records() const { return records_; }
     // The definitions of the open dataset (FieldDefs() as they were at Open).
@@ -149,8 +152,8 @@ protected:
     const QList<int>& IndexFields() const { return indexFields_; }
     QStringList IndexFieldNameList() const { return indexNames_; }
     // The first row whose index fields equal Key (stored values of the first
-    // Key.size() index fields), or -1.
-    int FindIndexed(const QList<StoredValue>& key);
+    // Count index fields), or -1.
+    int FindIndexed(const StoredValue* key, int count);
     void MoveTo(int row);
     // Posts a changed row, drops an unchanged one; nothing in browse state.
     void CheckBrowseMode();
@@ -163,18 +166,27 @@ private:
     void BuildFields();
     void DropRows();
     void SortRows();
+    // The values of the first Count index fields of a record or of a key,
+    // as ValueBytes gives them; compared and hashed without decoding.
+    using Key = QVarLengthArray<datapacket::FieldBytes, 8>;
+    TFieldType KeyType(int i) const { return openDefs_[indexFields_[i]].DataType; }
+    void RecordKey(QByteArrayView record, int count, Key& key) const;
+    int CompareKey(QByteArrayView record, const Key& key, int codePage) const;
     int CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const;
     int UpperBound(QByteArrayView record) const;
     void SetState(TDataSetState state);
     void CheckEditing() const;
     QList<int> ResolveIndex(const QStringList& names) const;
+    void UseIndex(const QList<int>& fields);
     void StoreRecord(QByteArrayView record);
     void ReleaseRecord(QByteArrayView record);
     // The lookup table of whole keys: row numbers by the hash of their index
     // fields, the first of equal rows only.
     void RowsChanged();
     void BuildLookup() const;
-    size_t KeyHash(QByteArrayView record) const;
+    size_t KeyHash(const Key& key) const;
+    // Whether two keys are equal as the index orders them (CompareKey's 0).
+    bool SameKey(const Key& a, const Key& b) const;
 
     QList<TFieldDef> fieldDefs_;
     // The definitions the rows are encoded with: fixed from Open to Close,
@@ -188,14 +200,20 @@ private:
     std::unique_ptr<RecordArena> arena_;
     std::vector<QByteArrayView> records_;
     std::unique_ptr<RowAppender> appender_;
-    QByteArray scratch_; // a record being posted, or a key being looked up
+    QByteArray scratch_; // a record being posted, or the fixed-size values of a key
     QStringList indexNames_;
     QList<int> indexFields_;
+    bool indexLeads_ = true; // the index fields are fields 0, 1, ... in order
 
     // Whole-key lookups go through a hash table once enough of them have
     // come since the rows last changed to pay for building it; until then,
     // and for partial keys, they search the ordered rows.
-    mutable std::vector<qint32> lookup_; // row + 1 per slot, 0 = empty
+    struct LookupSlot {
+        QByteArrayView record; // the row's record, so a hit reads one place less
+        quint32 row; // row + 1; 0 = empty
+        quint32 tag; // high bits of the key's hash, so most misses need no record
+    };
+    mutable std::vector<LookupSlot> lookup_;
     mutable bool lookupValid_ = false;
     mutable qsizetype lookupsSinceChange_ = 0;
 

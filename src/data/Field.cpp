@@ -78,6 +78,12 @@ Variant TField::Value() const
 
 QString TField::AsString() const
 {
+    // Texts read straight from the record: the common case, and a lookup's.
+    if (dataSet_->EditValue(index_) == nullptr && fieldvalue::IsTextKind(def_.DataType)) {
+        bool isNull = true;
+        const QByteArrayView raw = dataSet_->CurrentBytes(index_, &isNull);
+        return isNull ? QString() : fieldvalue::TextOfRaw(def_, raw);
+    }
     return fieldvalue::ToText(def_, Current(dataSet_, index_));
 }
 

@@ -280,7 +280,9 @@ int CodePage()
 
 StoredValue FromVariant(const TFieldDef& def, const Variant& given)
 {
-    const Variant value = given.Deref();
+    // Only a by-reference variant needs a copy of what it refers to.
+    const Variant target = given.IsByRef() ? given.Deref() : Variant();
+    const Variant& value = given.IsByRef() ? target : given;
     StoredValue s;
     if (value.IsNull() || value.IsEmpty())
         return s;
@@ -408,31 +410,52 @@ Variant ToVariant(const TFieldDef& def, const StoredValue& v)
     return Variant::Null();
 }
 
+void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out)
+{
+    ByteWriter w(out);
+    if (type == ftFloat || IsDateKind(type))
+        w.F64(value.real);
+    else
+        w.UInt(quint64(value.integer), datapacket::ValueWidth(type));
+}
+
+bool IsTextKind(TFieldType type)
+{
+    return type == ftString || type == ftMemo || type == ftWideString || type == ftWideMemo;
+}
+
+QString TextOfRaw(const TFieldDef& def, QByteArrayView raw)
+{
+    QString text;
+    if (def.DataType == ftString || def.DataType == ftMemo) {
+        text = ansi::Decode(raw, CodePage());
+    } else {
+        text.resize(raw.size() / 2);
+        ByteReader(raw).CopyTo(text.data(), raw.size());
+    }
+    // A CHAR column's value reads without the blanks that fill it.
+    if (def.Fixed) {
+        qsizetype n = text.size();
+        while (n > 0 && text[n - 1] == u' ')
+            --n;
+        text.truncate(n);
+    }
+    return text;
+}
+
 QString ToText(const TFieldDef& def, const StoredValue& v)
 {
     if (v.isNull)
         return QString();
     switch (def.DataType) {
     case ftString:
-    case ftMemo: {
-        QString text = ansi::Decode(v.bytes, CodePage());
-        if (def.Fixed) {
-            qsizetype n = text.size();
-            while (n > 0 && text[n - 1] == u' ')
-                --n;
-            text.truncate(n);
-        }
-        return text;
-    }
+    case ftMemo:
+        return TextOfRaw(def, v.bytes);
     case ftWideString:
-    case ftWideMemo: {
+    case ftWideMemo:
         if (!def.Fixed)
             return v.text;
-        qsizetype n = v.text.size();
-        while (n > 0 && v.text[n - 1] == u' ')
-            --n;
-        return v.text.left(n);
-    }
+        return TextOfRaw(def, QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2));
     case ftBoolean:
         return v.integer ? QStringLiteral("True") : QStringLiteral("False");
     case ftFloat:

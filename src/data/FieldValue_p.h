@@ -13,6 +13,15 @@ StoredValue FromText(const TFieldDef& def, const QString& text);
 Variant ToVariant(const TFieldDef& def, const StoredValue& value);
 QString ToText(const TFieldDef& def, const StoredValue& value);
 
+// Appends a value of a fixed-size kind (datapacket::ValueWidth) as a record
+// holds it.
+void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out);
+
+// ftString, ftMemo, ftWideString, ftWideMemo: the kinds TextOfRaw reads.
+bool IsTextKind(TFieldType type);
+// ToText of a text kind's value from its bytes in a record (ValueBytes).
+QString TextOfRaw(const TFieldDef& def, QByteArrayView raw);
+
 // An integer for an integer kind, refused outside the kind's range.
 qint64 CheckedInteger(const TFieldDef& def, qint64 value);
 

@@ -39,25 +39,6 @@ bool Anything(TFieldType)
     return true;
 }
 
-// The width of a fixed-size value in a record.
-int WidthOf(TFieldType t)
-{
-    switch (t) {
-    case ftShortint:
-    case ftByte:
-    case ftBoolean:
-        return 1;
-    case ftSmallint:
-    case ftWord:
-        return 2;
-    case ftInteger:
-    case ftLongWord:
-        return 4;
-    default:
-        return 8;
-    }
-}
-
 } // namespace
 
 RowAppender::RowAppender(TDataSet& dataSet, const QList<TFieldDef>& defs)
@@ -101,7 +82,7 @@ void RowAppender::AddInteger(qint64 value)
         value = value != 0 ? 1 : 0;
     else if (def.DataType != ftBCD)
         value = fieldvalue::CheckedInteger(def, value);
-    ByteWriter(row_).UInt(quint64(value), WidthOf(def.DataType));
+    ByteWriter(row_).UInt(quint64(value), datapacket::ValueWidth(def.DataType));
     ++field_;
 }
 
