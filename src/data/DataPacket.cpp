@@ -356,6 +356,17 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     return NextValue(in, defs[field].DataType);
 }
 
+qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes)
+{
+    ByteReader in(bytes);
+    in.Skip(BitmapSize(defs.size()));
+    for (int i = 0; i < defs.size(); ++i) {
+        if (!IsNullBit(bytes, i))
+            NextValue(in, defs[i].DataType);
+    }
+    return in.Position();
+}
+
 void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values)
 {
     ByteReader in(record);

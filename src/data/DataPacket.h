@@ -85,6 +85,9 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
 // view when null).
 QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, int field, bool* isNull);
 
+// The size of the checked record that Bytes start with.
+qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes);
+
 // A value's bytes as ValueBytes gives them, with its null flag.
 struct FieldBytes {
     QByteArrayView raw;

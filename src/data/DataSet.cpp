@@ -81,9 +81,14 @@ void TDataSet::Open()
     rowsChanged_ = false;
     try {
         InternalOpen();
-        if (appender_ && appender_->InRow())
-            RaiseError(QStringLiteral("A row was left unfinished"));
-        appender_.reset();
+        if (appender_) {
+            if (appender_->InRow())
+                RaiseError(QStringLiteral("A row was left unfinished"));
+            // The appended rows get their index now, at its final size.
+            records_.reserve(records_.size() + size_t(appender_->rows_));
+            arena_->Collect(records_, [this](QByteArrayView bytes) { return datapacket::RecordSize(rowDefs_, bytes); });
+            appender_.reset();
+        }
         datapacket::CheckFieldDefs(fieldDefs_, ErrorText(QString()));
         if (!records_.empty() && rowDefs_ != fieldDefs_)
             RaiseError(QStringLiteral("Field definitions changed after rows were added"));
@@ -497,11 +502,6 @@ void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArrayView> reco
     arena_->Adopt(std::move(storage), live);
     records_ = std::move(records);
     RowsChanged();
-}
-
-void TDataSet::StoreRecord(QByteArrayView record)
-{
-    records_.push_back(arena_->Store(record));
 }
 
 void TDataSet::ReleaseRecord(QByteArrayView record)

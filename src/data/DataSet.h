@@ -178,7 +178,6 @@ private:
     void CheckEditing() const;
     QList<int> ResolveIndex(const QStringList& names) const;
     void UseIndex(const QList<int>& fields);
-    void StoreRecord(QByteArrayView record);
     void ReleaseRecord(QByteArrayView record);
     // The lookup table of whole keys: row numbers by the hash of their index
     // fields, the first of equal rows only.

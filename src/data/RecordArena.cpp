@@ -29,13 +29,14 @@ QByteArrayView RecordArena::Store(QByteArrayView record)
         // A record larger than a chunk gets one of its own.
         const qsizetype size = std::max(ChunkSize, n);
         // Not value-initialised: pages are touched only as records fill them.
-        chunks_.push_back(std::unique_ptr<char[]>(new char[size_t(size)]));
-        free_ = chunks_.back().get();
+        chunks_.push_back({std::unique_ptr<char[]>(new char[size_t(size)]), 0});
+        free_ = chunks_.back().bytes.get();
         end_ = free_ + size;
     }
     char* at = free_;
     std::memcpy(at, record.data(), size_t(n));
     free_ += n;
+    chunks_.back().used += n;
     used_ += n;
     live_ += n;
     return QByteArrayView(at, n);

@@ -38,10 +38,31 @@ public:
     // updates the views.
     void Compact(std::vector<QByteArrayView>& records);
 
+    // The records stored so far, in the order they were stored, appended to
+    // Out: for a table that was only appended to, whose rows need no index
+    // of their own while they arrive (so the index is made once, at its
+    // final size). RecordSize tells where each record ends.
+    template <typename RecordSize> void Collect(std::vector<QByteArrayView>& out, RecordSize recordSize) const
+    {
+        for (const Chunk& chunk : chunks_) {
+            const char* p = chunk.bytes.get();
+            const char* end = p + chunk.used;
+            while (p < end) {
+                const qsizetype n = recordSize(QByteArrayView(p, end - p));
+                out.emplace_back(p, n);
+                p += n;
+            }
+        }
+    }
+
 private:
     static constexpr qsizetype ChunkSize = 256 * 1024;
 
-    std::vector<std::unique_ptr<char[]>> chunks_;
+    struct Chunk {
+        std::unique_ptr<char[]> bytes;
+        qsizetype used = 0;
+    };
+    std::vector<Chunk> chunks_;
     std::vector<QByteArray> adopted_;
     char* free_ = nullptr; // next free byte of the current chunk
     char* end_ = nullptr;

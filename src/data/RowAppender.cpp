@@ -4,6 +4,7 @@
 #include "core/Exceptions.h"
 #include "data/DataSet.h"
 #include "data/FieldValue_p.h"
+#include "data/RecordArena_p.h"
 
 #include <cmath>
 
@@ -155,7 +156,8 @@ void RowAppender::EndRow()
         Start();
     while (field_ < defs_.size())
         AddNull();
-    dataSet_.StoreRecord(row_);
+    dataSet_.arena_->Store(row_);
+    ++rows_;
     field_ = 0;
 }
 

@@ -67,6 +67,7 @@ private:
     const QList<TFieldDef>& defs_;
     QByteArray row_; // the record being built; keeps its capacity from row to row
     int field_ = 0;
+    qsizetype rows_ = 0; // rows stored so far
 };
 
 } // namespace velkaro
