@@ -49,6 +49,10 @@ public:
     void AddFloat(double value);
     void AddBytes(QByteArrayView value);
     void AddText(QStringView value);
+    // A value a decoder made (StoredValue, DataPacket.h), given to the call
+    // its field's kind takes. The typed calls above spare the StoredValue's
+    // own allocations.
+    void Add(const StoredValue& value);
     void EndRow();
 
     // Whether a row has been started and not yet ended.
@@ -61,7 +65,6 @@ private:
     // accepts; Call names the call for the error.
     template <typename Allowed> const TFieldDef& Next(Allowed allowed, const char* call);
     void Start();
-    void Add(const StoredValue& value);
 
     TDataSet& dataSet_;
     const QList<TFieldDef>& defs_;
