@@ -477,6 +477,8 @@ StoredValue TDataSet::ToStored(int field, const Variant& value) const
 
 RowAppender& TDataSet::AppendRows()
 {
+    if (Active())
+        RaiseError(QStringLiteral("Rows are appended only while the dataset opens"));
     if (!appender_) {
         if (records_.empty())
             rowDefs_ = fieldDefs_;
@@ -622,8 +624,13 @@ int TDataSet::UpperBound(QByteArrayView record) const
 
 void TDataSet::RowsChanged()
 {
+    if (lookupValid_) {
+        const bool paid = lookupsServed_ * MinLookupPatience >= qsizetype(records_.size());
+        lookupPatience_ = paid ? MaxLookupPatience : std::max(lookupPatience_ / 2, MinLookupPatience);
+    }
     lookupValid_ = false;
     lookupsSinceChange_ = 0;
+    lookupsServed_ = 0;
 }
 
 size_t TDataSet::KeyHash(const Key& key) const
@@ -743,13 +750,15 @@ int TDataSet::FindIndexed(const StoredValue* values, int count)
     }
 
     if (count == indexFields_.size() && !records_.empty()) {
-        // Building the table costs about one search per few dozen rows: it is
-        // built once that many lookups came without a change between, so a
-        // table that keeps changing never spends much more on building than
-        // on searching.
-        if (!lookupValid_ && ++lookupsSinceChange_ * 32 >= qsizetype(records_.size()))
+        // Building the table costs about one search per few dozen rows. It is
+        // built once rows / lookupPatience_ lookups came without a change
+        // between; a table dropped by a change before it served that many
+        // lookups halves the patience (RowsChanged), so a table that keeps
+        // changing soon stops spending more on building than on searching.
+        if (!lookupValid_ && ++lookupsSinceChange_ * lookupPatience_ >= qsizetype(records_.size()))
             BuildLookup();
         if (lookupValid_) {
+            ++lookupsServed_;
             const size_t mask = lookup_.size() - 1;
             const size_t hash = KeyHash(key);
             const quint32 tag = quint32(quint64(hash) >> 32);

@@ -136,8 +136,9 @@ protected:
     virtual void InternalClose();
 
     // Rows in their stored form, for a reader that fetches them (see
-    // RowAppender.h). The rows are made with FieldDefs() as it is at the
-    // first call; a row left unfinished fails the opening.
+    // RowAppender.h), while the dataset opens (an open one raises). The
+    // rows are made with FieldDefs() as it is at the first call; a row left
+    // unfinished fails the opening.
     RowAppender& AppendRows();
     // A row from one value per definition, converted as SetValue converts.
     void AddRow(const QList<Variant>& values);
@@ -206,7 +207,7 @@ private:
 
     // Whole-key lookups go through a hash table once enough of them have
     // come since the rows last changed to pay for building it; until then,
-    // and for partial keys, they search the ordered rows.
+    // and for partial keys, they search the ordered rows (FindIndexed).
     struct LookupSlot {
         QByteArrayView record; // the row's record, so a hit reads one place less
         quint32 row; // row + 1; 0 = empty
@@ -215,6 +216,10 @@ private:
     mutable std::vector<LookupSlot> lookup_;
     mutable bool lookupValid_ = false;
     mutable qsizetype lookupsSinceChange_ = 0;
+    qsizetype lookupsServed_ = 0; // by the table in force
+    static constexpr qsizetype MaxLookupPatience = 128;
+    static constexpr qsizetype MinLookupPatience = 4;
+    qsizetype lookupPatience_ = MaxLookupPatience;
 
     int cursor_ = -1; // index into records_, -1 without rows
     bool bof_ = true;

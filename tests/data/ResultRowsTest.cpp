@@ -21,6 +21,7 @@ public:
     using TDataSet::TDataSet;
     QList<TFieldDef> defs;
     std::function<void(RowAppender&)> fetch;
+    void AppendLater() { AppendRows(); }
 
 protected:
     void InternalOpen() override
@@ -195,6 +196,8 @@ TEST(ResultRows, AnOpeningThatFailsLeavesNoRows)
     query.Open();
     ASSERT_EQ(query.RecordCount(), 1);
     EXPECT_EQ(query.Fields(0)->AsInteger(), 3);
+    // An open dataset takes no more rows this way.
+    EXPECT_THROW(query.AppendLater(), EDatabaseError);
 }
 
 TEST(ResultRows, ManyRowsSurviveThePacket)
