@@ -14,6 +14,7 @@
 #include <QSize>
 #include <QStringList>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -636,8 +637,13 @@ private:
             return QVariant(v.Type == Kind::True);
         case QMetaType::Double:
             return v.IsNumber() ? std::optional(QVariant(v.ToDouble())) : std::nullopt;
-        case QMetaType::Float:
-            return v.IsNumber() ? std::optional(QVariant(float(v.ToDouble()))) : std::nullopt;
+        case QMetaType::Float: {
+            // A finite double beyond the float range has no float.
+            const double d = v.ToDouble();
+            if (!v.IsNumber() || (std::isfinite(d) && std::fabs(d) > double(std::numeric_limits<float>::max())))
+                return std::nullopt;
+            return QVariant(float(d));
+        }
         case QMetaType::QString:
             return v.Type == Kind::WString ? std::optional(QVariant(v.Text)) : std::nullopt;
         case QMetaType::QByteArray:

@@ -2,6 +2,7 @@
 #include "core/ComponentFormat_p.h"
 
 #include <cmath>
+#include <limits>
 
 namespace velkaro::componentformat {
 
@@ -361,7 +362,8 @@ private:
         } else {
             t.type = single ? Token::Type::Single : Token::Type::Real;
             t.real = body.toDouble(&ok);
-            ok = ok && std::isfinite(t.real);
+            ok = ok && std::isfinite(t.real)
+                && (!single || std::fabs(t.real) <= double(std::numeric_limits<float>::max()));
             if (t.real == 0 && body.startsWith(u'-'))
                 t.real = -0.0;
         }

@@ -412,7 +412,7 @@ void setPitchAndFamily(QFont& f, quint8 value)
 QString faceName(const QString& family)
 {
     QString face = family.left(FaceNameUnits - 1);
-    if (!face.isEmpty() && face.back().isHighSurrogate())
+    if (family.size() > face.size() && face.back().isHighSurrogate() && family[face.size()].isLowSurrogate())
         face.chop(1);
     return face;
 }

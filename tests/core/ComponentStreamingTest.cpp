@@ -339,6 +339,7 @@ TEST_F(ComponentStreaming, TextThatCannotBeRead)
         {"integer beyond 64 bits", head + QStringLiteral("  Text = 99999999999999999999\nend"),
             "Invalid number on line 2"},
         {"real beyond double", head + QStringLiteral("  Text = 1e999\nend"), "Invalid number on line 2"},
+        {"single beyond float", head + QStringLiteral("  Text = 1e300s\nend"), "Invalid number on line 2"},
         {"no value", head + QStringLiteral("  Text = )\nend"), "Property value expected on line 2"},
         {"stray character", head + QStringLiteral("  Text = ?\nend"), "Invalid character on line 2"},
         {"missing end", head + QStringLiteral("  Text = 'x'\n"), "'end' expected on line 3"},

@@ -330,6 +330,11 @@ TEST_F(StreamerPictures, FontHeightsAndFaceNames)
     TFont pairAtTheCut;
     pairAtTheCut.Font = QFont(QString(30, u'F') + QString::fromUcs4(U"\U0001F600"));
     pairAtTheCut.Font.setPixelSize(9);
+    // Found by fuzzing: a face ending in a lone surrogate lost it on every
+    // write, so the record changed each time it went round.
+    TFont loneAtTheEnd;
+    loneAtTheEnd.Font = QFont(QStringLiteral("F") + QChar(0xD8D8));
+    loneAtTheEnd.Font.setPixelSize(9);
 
     struct Case {
         const char* name;
@@ -341,6 +346,7 @@ TEST_F(StreamerPictures, FontHeightsAndFaceNames)
         {"8 points at 96 dpi", points, -11, QStringLiteral("Tahoma")},
         {"a face name of 40 units keeps 31", longName, -9, QString(31, u'F')},
         {"a surrogate pair is not cut in half", pairAtTheCut, -9, QString(30, u'F')},
+        {"a lone surrogate at the end stays", loneAtTheEnd, -9, QStringLiteral("F") + QChar(0xD8D8)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
