@@ -97,6 +97,8 @@ QString ClientErrorText(int code)
         return QString::fromLatin1(ClientTexts[code - 2000]);
     if (code == cr::AuthPluginCannotLoad)
         return QStringLiteral("Authentication plugin '%s' is not supported");
+    if (code == cr::LoadDataLocalInfileRejected)
+        return QStringLiteral("LOAD DATA LOCAL INFILE file request rejected due to restrictions on access.");
     return QString();
 }
 

@@ -50,6 +50,8 @@ inline constexpr int NetPacketTooLarge = 2020;
 inline constexpr int MalformedPacket = 2027;
 inline constexpr int UnknownProtocol = 2046;
 inline constexpr int AuthPluginCannotLoad = 2059; // "Authentication plugin '%s' is not supported"
+// A server's request for a local file that the statement sent does not name.
+inline constexpr int LoadDataLocalInfileRejected = 2068;
 } // namespace cr
 
 // Server error numbers the client itself raises or treats specially.
