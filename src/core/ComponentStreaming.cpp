@@ -716,6 +716,10 @@ private:
         } else {
             return std::nullopt;
         }
+        // A plain enumeration holds only the values of its keys: any other
+        // value may not even fit the type (its range is that of its keys).
+        if (e.isValid() && !p.isFlagType() && (!inRange<qint32>(bits) || e.valueToKey(int(bits)) == nullptr))
+            return std::nullopt;
         const qsizetype size = p.metaType().sizeOf();
         if ((size != 1 && size != 2 && size != 4 && size != 8) || !fitsBits(bits, size))
             return std::nullopt;

@@ -139,8 +139,8 @@ public:
 
     // ---- Collections ---------------------------------------------------------
 
-    // Reads a collection from the stream's position, through a 4096-byte
-    // buffer, and leaves the stream just after it. The first value must be
+    // Reads a collection from the stream's position (the rest of the stream
+    // is read in blocks of 4096 bytes) and leaves the stream just after it. The first value must be
     // the collection marker ("Invalid property value" otherwise). Stored
     // items replace the collection's; an empty stored collection leaves it
     // as it is. On an error the collection and the stream's position are
@@ -179,7 +179,11 @@ public:
     // quality, pitch and family, and the face name in 32 UTF-16 code units
     // (at most 31, then NUL-padded). A record of size 0 is 4 bytes long and
     // carries no font. Qt fonts have no width or rotation: those fields are
-    // written as 0 and ignored when read.
+    // written as 0 and ignored when read. Reading maps a positive height (a
+    // cell height) to the pixel size as well, weight 0 to normal, the pitch
+    // to fixed or variable pitch, the family to Qt's style hint, and the
+    // quality to antialiasing; writing maps them back. The font's own Charset
+    // and Color travel as they are.
 
     // Writes the 100-byte record at the stream's position. A short write
     // raises EWriteError "Stream write error".
