@@ -9,14 +9,14 @@ QString ResultCodeText(HRESULT code)
         const char* text;
     };
     static constexpr Known known[] = {
-        {E_NOTIMPL, "Not implemented"},
-        {E_FAIL, "Unspecified error"},
-        {DISP_E_MEMBERNOTFOUND, "Member not found"},
-        {DISP_E_PARAMNOTFOUND, "Parameter not found"},
-        {DISP_E_TYPEMISMATCH, "Type mismatch"},
-        {DISP_E_UNKNOWNNAME, "Unknown name"},
-        {DISP_E_EXCEPTION, "Exception occurred"},
-        {DISP_E_BADPARAMCOUNT, "Invalid number of parameters"},
+        {ResultCode::NotImplemented, "Not implemented"},
+        {ResultCode::Failed, "Unspecified error"},
+        {ResultCode::MemberNotFound, "Member not found"},
+        {ResultCode::ParamNotFound, "Parameter not found"},
+        {ResultCode::TypeMismatch, "Type mismatch"},
+        {ResultCode::UnknownName, "Unknown name"},
+        {ResultCode::ExceptionOccurred, "Exception occurred"},
+        {ResultCode::BadParamCount, "Invalid number of parameters"},
     };
     for (const Known& k : known) {
         if (k.code == code)

@@ -12,8 +12,8 @@ namespace {
 
 constexpr int MaxDispArgs = 64;
 // The platform has no per-thread locale identifier; the user's default
-// stands in for it.
-constexpr quint32 LOCALE_USER_DEFAULT = 0x0400;
+// (LOCALE_USER_DEFAULT) stands in for it.
+constexpr quint32 LocaleUserDefault = 0x0400;
 
 [[noreturn]] void invalidOperation()
 {
@@ -65,38 +65,94 @@ CallDesc parseCallDesc(const QByteArray& bytes)
 // back into the caller's variables once the call has succeeded. Each lives
 // on the heap so its address stays put while the argument list refers to it.
 struct WriteBack {
-    quint8 type;
-    void* callerStorage;
+    QString* wide = nullptr;
+    QByteArray* narrow = nullptr;
+    bool* flag = nullptr;
     std::unique_ptr<QString> text;
     std::unique_ptr<qint16> boolean;
 };
 
-Variant convertArgument(quint8 typeByte, void* p, std::vector<WriteBack>& writeBacks)
+// One argument of a call, with what its type byte needs of the caller's
+// storage.
+class ArgumentReader {
+public:
+    ArgumentReader(const CallDesc& desc, int index)
+        : desc_(desc)
+        , index_(index)
+    {
+    }
+
+    template <class T> const T& Readable(const CallArg& arg) const
+    {
+        const T* p = arg.Readable<T>();
+        if (p == nullptr)
+            mismatch();
+        return *p;
+    }
+
+    template <class T> T& Writable(const CallArg& arg) const
+    {
+        T* p = arg.Writable<T>();
+        if (p != nullptr)
+            return *p;
+        if (arg.Readable<T>() == nullptr)
+            mismatch();
+        throw EVariantError(QStringLiteral("Argument %1 of %2 is passed by reference and needs a variable, not a "
+                                           "constant")
+                                .arg(QString::number(index_ + 1), desc_.names.first()));
+    }
+
+private:
+    [[noreturn]] void mismatch() const
+    {
+        throw EVariantError(QStringLiteral("Argument %1 of %2 is not held in the storage its type byte %3 needs")
+                                .arg(QString::number(index_ + 1), desc_.names.first(),
+                                    QStringLiteral("%1").arg(quint8(desc_.argTypes[index_]), 2, 16, QLatin1Char('0'))));
+    }
+
+    const CallDesc& desc_;
+    int index_;
+};
+
+Variant convertArgument(const CallDesc& desc, int index, const CallArg& arg, std::vector<WriteBack>& writeBacks)
 {
+    const quint8 typeByte = quint8(desc.argTypes[index]);
     const bool byRef = (typeByte & atByRef) != 0;
     const quint8 code = typeByte & atTypeMask;
+    const ArgumentReader reader(desc, index);
 
     if (code == varUStrArg || code == varStrArg) {
-        QString text = code == varUStrArg ? *static_cast<const QString*>(p)
-                                          : QString::fromUtf8(*static_cast<const QByteArray*>(p));
-        if (!byRef)
-            return Variant(text);
-        WriteBack& w = writeBacks.emplace_back(WriteBack {code, p, std::make_unique<QString>(std::move(text)), {}});
-        return Variant::ByRef(varOleStr, w.text.get());
+        if (!byRef) {
+            return code == varUStrArg ? Variant(reader.Readable<QString>(arg))
+                                      : Variant(QString::fromUtf8(reader.Readable<QByteArray>(arg)));
+        }
+        WriteBack w;
+        if (code == varUStrArg) {
+            w.wide = &reader.Writable<QString>(arg);
+            w.text = std::make_unique<QString>(*w.wide);
+        } else {
+            w.narrow = &reader.Writable<QByteArray>(arg);
+            w.text = std::make_unique<QString>(QString::fromUtf8(*w.narrow));
+        }
+        return Variant::ByRef(varOleStr, writeBacks.emplace_back(std::move(w)).text.get());
     }
 
     if (byRef) {
         if (code == varBoolean) {
-            const qint16 value = *static_cast<const bool*>(p) ? VariantTrue : VariantFalse;
-            WriteBack& w = writeBacks.emplace_back(WriteBack {code, p, {}, std::make_unique<qint16>(value)});
-            return Variant::ByRef(varBoolean, w.boolean.get());
+            WriteBack w;
+            w.flag = &reader.Writable<bool>(arg);
+            w.boolean = std::make_unique<qint16>(*w.flag ? VariantTrue : VariantFalse);
+            return Variant::ByRef(varBoolean, writeBacks.emplace_back(std::move(w)).boolean.get());
         }
-        // Unknown interfaces are dispatch references in this system. A
-        // variant by reference (0x400C) needs no text conversion: a variant
-        // here holds only wide text.
-        if (code == varUnknown)
-            return Variant::ByRef(varDispatch, p);
-        return Variant::ByRef(code, p);
+        // Everything else refers to the caller's own storage, interfaces
+        // (0x400D) and variants (0x400C) included; a variant here holds only
+        // wide text, so it needs no conversion first.
+        return VisitRefStorage(code, [&]<class T>() {
+            if constexpr (std::is_same_v<T, NoStorage>)
+                return Variant::ByRef(code, static_cast<NoStorage*>(nullptr));
+            else
+                return Variant::ByRef(code, &reader.Writable<T>(arg));
+        });
     }
 
     switch (code) {
@@ -105,14 +161,9 @@ Variant convertArgument(quint8 typeByte, void* p, std::vector<WriteBack>& writeB
     case varNull:
         return Variant::Null();
     case varBoolean:
-        return Variant(*static_cast<const bool*>(p));
+        return Variant(reader.Readable<bool>(arg));
     case varError:
-        return Variant::FromError(DISP_E_PARAMNOTFOUND);
-    case varVariant:
-        return *static_cast<const Variant*>(p);
-    // Unknown interfaces are dispatch references in this system.
-    case varUnknown:
-        return Variant(*static_cast<const DispatchRef*>(p));
+        return Variant::FromError(ResultCode::ParamNotFound);
     case varSmallint:
     case varInteger:
     case varSingle:
@@ -121,22 +172,33 @@ Variant convertArgument(quint8 typeByte, void* p, std::vector<WriteBack>& writeB
     case varDate:
     case varOleStr:
     case varDispatch:
+    case varVariant:
+    case varUnknown:
     case varShortInt:
     case varByte:
     case varWord:
     case varLongWord:
     case varInt64:
     case varUInt64:
-        return Variant::ByRef(code, p).Deref();
+        return VisitRefStorage(code, [&]<class T>() {
+            if constexpr (std::is_same_v<T, NoStorage>)
+                return Variant();
+            else
+                return Variant::FromStorage(code, reader.Readable<T>(arg));
+        });
     default:
         notSupported();
     }
 }
 
+// An object or interface reference, held directly, by reference, or in a
+// variant held by reference.
 bool isObjectReference(const Variant& v)
 {
-    const VarType base = v.IsByRef() ? v.Deref().BaseType() : v.BaseType();
-    return base == varDispatch || base == varUnknown;
+    VarType type = VarType(v.VType() & ~varByRef);
+    if (type == varVariant)
+        type = v.Deref().VType();
+    return type == varDispatch || type == varUnknown;
 }
 
 // The object's description without the blanks, control characters and full
@@ -198,13 +260,13 @@ Variant DispatchInvoke(
 
     // 2. Identifiers of the member and the named arguments, in one request.
     std::vector<qint32> dispIds;
-    HRESULT hr = dispatch->GetIDsOfNames(desc.names, LOCALE_USER_DEFAULT, dispIds);
-    if (hr == DISP_E_UNKNOWNNAME)
+    HRESULT code = dispatch->GetIDsOfNames(desc.names, LocaleUserDefault, dispIds);
+    if (code == ResultCode::UnknownName)
         throw EOleError(QStringLiteral("Method '%1' not supported by automation object").arg(desc.names.first()));
-    if (hr != S_OK)
-        raiseResult(hr);
+    if (code != ResultCode::Ok)
+        raiseResult(code);
     if (qsizetype(dispIds.size()) != desc.names.size())
-        raiseResult(DISP_E_UNKNOWNNAME);
+        raiseResult(ResultCode::UnknownName);
 
     // 3. The arguments, last argument first.
     DispParams params;
@@ -212,42 +274,42 @@ Variant DispatchInvoke(
     writeBacks.reserve(size_t(desc.argCount));
     params.args.reserve(size_t(desc.argCount));
     for (int i = desc.argCount - 1; i >= 0; --i)
-        params.args.push_back(convertArgument(quint8(desc.argTypes[i]), args[size_t(i)].data, writeBacks));
+        params.args.push_back(convertArgument(desc, i, args[size_t(i)], writeBacks));
 
     // 4. The invoke kind.
     quint16 kind = desc.kind;
-    if (kind == DISPATCH_METHOD && desc.argCount == 0 && wantResult)
-        kind = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-    if (kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF) {
-        kind = !params.args.empty() && isObjectReference(params.args.front()) ? DISPATCH_PROPERTYPUTREF
-                                                                              : DISPATCH_PROPERTYPUT;
-        params.namedArgs.push_back(DISPID_PROPERTYPUT);
+    if (kind == DispatchKind::Method && desc.argCount == 0 && wantResult)
+        kind = DispatchKind::Method | DispatchKind::PropertyGet;
+    if (kind == DispatchKind::PropertyPut || kind == DispatchKind::PropertyPutRef) {
+        kind = !params.args.empty() && isObjectReference(params.args.front()) ? DispatchKind::PropertyPutRef
+                                                                              : DispatchKind::PropertyPut;
+        params.namedArgs.push_back(DispIdPropertyPut);
     }
     params.namedArgs.insert(params.namedArgs.end(), dispIds.begin() + 1, dispIds.end());
 
     // 5. The invoke.
     Variant result;
     ExcepInfo excepInfo;
-    hr = dispatch->Invoke(dispIds.front(), 0, kind, params, wantResult ? &result : nullptr, &excepInfo);
+    code = dispatch->Invoke(dispIds.front(), 0, kind, params, wantResult ? &result : nullptr, &excepInfo);
 
     // 6. Errors.
-    if (hr == DISP_E_EXCEPTION) {
+    if (code == ResultCode::ExceptionOccurred) {
         const QString description = trimDescription(excepInfo.description);
         if (!description.isEmpty())
             throw EOleException(description, excepInfo.code);
-        raiseResult(excepInfo.code != 0 ? excepInfo.code : hr);
+        raiseResult(excepInfo.code != 0 ? excepInfo.code : code);
     }
-    if (hr != S_OK)
-        raiseResult(hr);
+    if (code != ResultCode::Ok)
+        raiseResult(code);
 
     // 7. By-reference texts and booleans back into the caller's variables.
     for (const WriteBack& w : writeBacks) {
-        if (w.type == varUStrArg)
-            *static_cast<QString*>(w.callerStorage) = *w.text;
-        else if (w.type == varStrArg)
-            *static_cast<QByteArray*>(w.callerStorage) = w.text->toUtf8();
+        if (w.wide != nullptr)
+            *w.wide = *w.text;
+        else if (w.narrow != nullptr)
+            *w.narrow = w.text->toUtf8();
         else
-            *static_cast<bool*>(w.callerStorage) = *w.boolean != 0;
+            *w.flag = *w.boolean != 0;
     }
     return result;
 }

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <span>
 #include <type_traits>
+#include <typeinfo>
 
 namespace velkaro {
 
@@ -31,33 +32,57 @@ enum : quint8 {
 QByteArray MakeCallDesc(
     quint8 callKind, const QByteArray& argTypes, const QByteArray& member, const QList<QByteArray>& namedArgs = {});
 
-// One argument as the caller holds it: Data points at the caller's storage
-// of the type the type byte names:
+// The storage types an argument may have; see CallArg.
+template <class T>
+inline constexpr bool IsCallArgStorage = std::is_same_v<
+                                             T, QString> || std::is_same_v<T, QByteArray> || std::is_same_v<T, Variant> || std::is_same_v<T, bool> || std::is_same_v<T, DispatchRef> || std::is_same_v<T, InterfaceRef> || std::is_same_v<T, qint8> || std::is_same_v<T, quint8> || std::is_same_v<T, qint16> || std::is_same_v<T, quint16> || std::is_same_v<T, qint32> || std::is_same_v<T, quint32> || std::is_same_v<T, qint64> || std::is_same_v<T, quint64> || std::is_same_v<T, float> || std::is_same_v<T, double>;
+
+// One argument as the caller holds it, in storage of the type its type byte
+// names:
 //   varUStrArg: QString          varStrArg: QByteArray (UTF-8)
 //   varVariant: Variant          varBoolean: bool
-//   varOleStr: QString           varDispatch, varUnknown: DispatchRef
-//   varSmallint: qint16  varInteger, varError: qint32  varSingle: float
-//   varDouble, varDate: double   varCurrency: qint64 (scaled by 10000)
-//   varShortInt: qint8  varByte: quint8  varWord: quint16
-//   varLongWord: quint32  varInt64: qint64  varUInt64: quint64
-// Empty, Null and by-value varError (an omitted optional argument) ignore
-// Data. By-reference arguments must point at writable storage: the callee
-// may change it, and texts and booleans are written back after the call.
-struct CallArg {
-    void* data = nullptr;
-
+//   varUnknown: InterfaceRef     the other codes: as Variant::ByRef's table
+//                                (varOleStr: QString, varDispatch:
+//                                DispatchRef, varInteger: qint32, ...)
+// Empty, Null, by-value varError (an omitted optional argument) and
+// by-reference codes that have no storage (14, 15, above 21) take no
+// storage: CallArg(), or any argument, which is then ignored.
+//
+// A const argument (or a temporary) can only be passed by value; an argument
+// passed by reference must be a non-const variable, since the callee may
+// change it (texts and booleans are written back after the call, the others
+// are changed in place). The call checks both the storage type and its
+// writability against the type byte before anything is sent.
+class CallArg {
+public:
     CallArg() = default;
     template <class T>
-    requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>) CallArg(T& value)
-        : data(&value)
+    requires(!std::is_same_v<T, CallArg> && !std::is_const_v<T>) CallArg(T& value)
+        : in_(&value)
+        , out_(&value)
+        , type_(&typeid(T))
     {
+        static_assert(IsCallArgStorage<T>, "not a storage type of a late-bound argument (see CallArg)");
     }
-    // For by-value arguments only: the storage is never written through.
     template <class T>
-    requires(!std::is_same_v<std::remove_cv_t<T>, CallArg>) CallArg(const T& value)
-        : data(const_cast<T*>(&value))
+    requires(!std::is_same_v<T, CallArg>) CallArg(const T& value)
+        : in_(&value)
+        , type_(&typeid(T))
     {
+        static_assert(IsCallArgStorage<T>, "not a storage type of a late-bound argument (see CallArg)");
     }
+
+    // The storage as a T, or null when it is of another type (or none).
+    template <class T> const T* Readable() const { return Is<T>() ? static_cast<const T*>(in_) : nullptr; }
+    // As Readable, and null also when the argument is const.
+    template <class T> T* Writable() const { return Is<T>() ? static_cast<T*>(out_) : nullptr; }
+
+private:
+    template <class T> bool Is() const { return type_ != nullptr && *type_ == typeid(T); }
+
+    const void* in_ = nullptr;
+    void* out_ = nullptr;
+    const std::type_info* type_ = nullptr;
 };
 
 // Runs the call described by CallDesc on Target and returns its result (an
@@ -66,11 +91,13 @@ struct CallArg {
 //
 // Raises EVariantError "Invalid variant operation" when Target (after
 // following references) is Empty, Null or a dispatch reference to nothing,
-// and "Variant method calls not supported" for an argument type that cannot
-// be passed; EOleError for a target that is not an automation object, more
-// than 64 arguments, or a member the object does not know; EOleException
-// (with the object's error code or the failing result code) when the lookup
-// or the invoke fails. On failure no argument is written back.
+// "Variant method calls not supported" for an argument type that cannot be
+// passed, and an EVariantError naming the argument when its storage does not
+// match its type byte or it is passed by reference but const; EOleError for
+// a target that is not an automation object, more than 64 arguments, or a
+// member the object does not know; EOleException (with the object's error
+// code or the failing result code) when the lookup or the invoke fails. On
+// failure no argument is written back.
 Variant DispatchInvoke(
     const Variant& target, const QByteArray& callDesc, std::span<const CallArg> args, bool wantResult = true);
 Variant DispatchInvoke(

@@ -42,9 +42,7 @@ QByteArray pattern(qsizetype n)
 
 Variant byteArray(qint32 low, const QByteArray& bytes)
 {
-    SafeArray a(varByte, {{low, qint32(low + bytes.size() - 1)}});
-    a.RawData() = bytes;
-    return Variant(std::move(a));
+    return Variant(SafeArray::FromRaw(varByte, {{low, qint32(low + bytes.size() - 1)}}, bytes));
 }
 
 // A memory stream that notes how many bytes each read delivered.

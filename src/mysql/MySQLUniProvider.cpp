@@ -1,0 +1,40 @@
+#include "mysql/MySQLUniProvider.h"
+
+#include "mysql/MySQLOptions.h"
+
+namespace velkaro {
+
+namespace {
+
+const bool Registered = [] {
+    UniProviders().RegisterProvider(QStringLiteral("MySQL"), [] { return std::make_unique<TMySQLUniProvider>(); });
+    return true;
+}();
+
+} // namespace
+
+TMySQLUniProvider::TMySQLUniProvider(QObject* owner)
+    : TUniProvider(owner)
+{
+    (void)Registered;
+}
+
+const TOptionsList& TMySQLUniProvider::GetConnectionOptions() const
+{
+    return MySQLConnectionOptions();
+}
+
+const TOptionsList& TMySQLUniProvider::GetDataSetOptions() const
+{
+    return MySQLDataSetOptions();
+}
+
+void TMySQLUniProvider::SetConnectionProps(
+    const QString& className, const QStringList& specificOptions, const TSetPropFunc& setProp) const
+{
+    if (className == QLatin1String(MySQLConnectionClass))
+        setProp(prop::CheckPrecision, Variant(true));
+    TUniProvider::SetConnectionProps(className, specificOptions, setProp);
+}
+
+} // namespace velkaro
