@@ -86,6 +86,8 @@ public:
     // more bytes at its end, and then how many of them arrived. The room
     // grows with what has arrived (doubling, from 64 KiB), never with what a
     // peer merely announces; it holds at least one byte when Count > 0.
+    // Once 8 MiB have arrived, address space for the rest of Count is
+    // reserved at once, whose memory is only taken as the bytes arrive.
     // Any other call on the block between the two drops the room.
     virtual std::span<char> ReserveTail(qint64 count) = 0;
     virtual void CommitTail(qint64 count) = 0;

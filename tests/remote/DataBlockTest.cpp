@@ -3,12 +3,24 @@
 #include "remote/RemoteErrors.h"
 #include "remote/RemoteTestSupport.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace velkaro;
 using namespace velkaro::testing;
 
 namespace {
+
+// The process's resident memory in bytes, or -1 where the system does not
+// say (Linux: /proc/self/statm, in pages).
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * 4096 : -1;
+}
 
 TEST(DataBlock, TheHeaderCarriesTheSignatureAndThePayloadLength)
 {
@@ -126,6 +138,39 @@ TEST(DataBlock, RoomForArrivingBytesGrowsWithWhatArrivedNotWithWhatWasAnnounced)
     block->ReserveTail(10);
     block->WriteBytes(Hex("01"));
     EXPECT_EQ(block->GetSize(), total + 1);
+}
+
+// A large payload gets the rest of its room reserved at once when 8 MiB
+// have arrived; the memory behind it is only taken as the bytes come, so a
+// peer that announces 2 GiB and stops after 10 MiB costs about 10 MiB.
+TEST(DataBlock, ALargeAnnouncedPayloadTakesMemoryOnlyAsItsBytesArrive)
+{
+    const qint64 before = residentBytes();
+    const DataBlockRef block = TDataBlock::Create(ResultSig | asInvoke);
+    const qint64 arrived = 10 * 1024 * 1024 + 7;
+    qint64 done = 0;
+    while (done < arrived) {
+        const std::span<char> room = block->ReserveTail(MaxPayloadSize - done);
+        ASSERT_FALSE(room.empty());
+        const qint64 n = std::min({qint64(room.size()), qint64(100 * 1000), arrived - done});
+        for (qint64 i = 0; i < n; ++i)
+            room[size_t(i)] = char((done + i) % 251);
+        block->CommitTail(n);
+        done += n;
+    }
+    block->ReserveTail(MaxPayloadSize - done);
+    block->CommitTail(0);
+    EXPECT_EQ(block->GetSize(), arrived);
+    const QByteArrayView payload = block->Unread();
+    for (qint64 i = 0; i < arrived; i += 4093)
+        ASSERT_EQ(payload[i], char(i % 251)) << i;
+    if (before > 0)
+        EXPECT_LT(residentBytes() - before, 64 * 1024 * 1024);
+
+    // The payload is handed over without a copy and stays intact.
+    const QByteArray taken = block->TakeUnread();
+    EXPECT_EQ(taken.size(), arrived);
+    EXPECT_EQ(taken.back(), char((arrived - 1) % 251));
 }
 
 } // namespace
