@@ -3,8 +3,9 @@
 // folder. It shows a window with its version, compiled in; where there is
 // no screen it prints the version instead and ends.
 //
-// For the tests, when VELKARO_SAMPLE_CLIENT_MARKER names a file, it also
-// appends its version there as one line: the proof that it was started.
+// For the tests and the demo, when VELKARO_SAMPLE_CLIENT_MARKER names a
+// file, it also appends a line "<version> <process id>" there: the proof
+// that it was started, and whom to stop.
 
 #include <QApplication>
 #include <QFile>
@@ -40,7 +41,7 @@ int main(int argc, char** argv)
     if (!marker.isEmpty()) {
         QFile file(marker);
         if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-            file.write(Version.toUtf8() + '\n');
+            file.write(Version.toUtf8() + ' ' + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
     }
     if (noScreen()) {
         std::printf("Velkaro %s\n", qPrintable(Version));

@@ -246,8 +246,9 @@ TEST(AppServerRoundTrip, HostileClientsAreDroppedWithoutHarmToOthers)
         {
             RawClient hostile(server.Port());
             hostile.Write(c.bytes);
-            if (QByteArray(c.name) != "half a header, then gone")
+            if (QByteArray(c.name) != "half a header, then gone") {
                 EXPECT_EQ(hostile.ReadToEnd(), QByteArray()); // dropped, nothing answered
+            }
         }
         EXPECT_TRUE(server.WaitForLog(QString::fromUtf8(c.logged)));
         EXPECT_TRUE(downloadUpdate(appServer, u"Velkaro"_qs).ByteArrayData() == program);
