@@ -66,6 +66,23 @@ TEST_F(ServerSettingsTest, TheFileSetsEverySettingAndTheCommandLineWins)
     EXPECT_EQ(line.settings.maxClients, 8);
 }
 
+// The sample shipped for administrators holds the defaults, and stays valid.
+TEST_F(ServerSettingsTest, TheShippedSampleFileIsValidAndHoldsTheDefaults)
+{
+    TAppServerSettings defaults;
+    defaults.releaseFolder = QStringLiteral("/srv/velkaro/release");
+    TAppServerSettings read;
+    ReadSettingsFile(QStringLiteral(VELKARO_SAMPLE_SETTINGS), read);
+    EXPECT_EQ(read.listen, defaults.listen);
+    EXPECT_EQ(read.releaseFolder, defaults.releaseFolder);
+    EXPECT_EQ(read.maxClients, defaults.maxClients);
+    EXPECT_EQ(read.idleTimeoutSeconds, defaults.idleTimeoutSeconds);
+    EXPECT_EQ(read.requestTimeoutSeconds, defaults.requestTimeoutSeconds);
+    EXPECT_EQ(read.sendTimeoutSeconds, defaults.sendTimeoutSeconds);
+    EXPECT_EQ(read.stopTimeoutSeconds, defaults.stopTimeoutSeconds);
+    EXPECT_EQ(read.logLevel, defaults.logLevel);
+}
+
 TEST_F(ServerSettingsTest, DefaultsWithoutAFile)
 {
     const TCommandLine line = ParseCommandLine({QStringLiteral("--release-folder"), QStringLiteral("/srv/r")});
