@@ -1,0 +1,410 @@
+// The connection and query components against scripted MySQL peers: the
+// bytes of the login, the session start and the queries, and the paths a
+// real server does not readily show.
+
+#include "mysql/UniQuery.h"
+
+#include "core/Bytes.h"
+#include "core/Exceptions.h"
+#include "data/Provider.h"
+#include "mysql/MyError.h"
+#include "mysql/MySQLCommand.h"
+#include "mysql/MySQLConnection.h"
+#include "mysql/MySQLUniProvider.h"
+#include "mysql/MySqlAuth.h"
+#include "mysql/UniConnection.h"
+#include "support/Fixtures.h"
+#include "support/ScriptedVio.h"
+
+#include <gtest/gtest.h>
+
+using namespace velkaro;
+using namespace velkaro::testing;
+
+namespace {
+
+const QByteArray Scramble = "ABCDEFGHIJKLMNOPQRST";
+const QByteArray Password = "plovexirquan";
+const QByteArray VersionQuery = "Select * From tbVersionControl";
+
+// The 4.1 login the connection sends with this character set number.
+QByteArray login41(quint8 charset)
+{
+    QByteArray out;
+    ByteWriter w(out);
+    w.U32(0x3A28F);
+    w.U32(0x40000000);
+    w.U8(charset);
+    w.Fill(0, 23);
+    w.ZeroEnded("sa");
+    w.U8(20);
+    w.Bytes(mysqlauth::NativeProof(Password, Scramble));
+    w.ZeroEnded("VelkaroDB");
+    return out;
+}
+
+QByteArray versionColumn()
+{
+    return ColumnDef41("Version", mtVarString, 60, 0, 33, 0, "tbVersionControl");
+}
+
+template <class E = EMyError, class F> QString raisedText(F f, int* code = nullptr)
+{
+    try {
+        f();
+    } catch (const E& e) {
+        if constexpr (std::is_same_v<E, EMyError>) {
+            if (code != nullptr)
+                *code = e.ErrorCode();
+        }
+        return e.Message();
+    }
+    ADD_FAILURE() << "nothing raised";
+    return QString();
+}
+
+// uniConnDataCenter as the window declares it, on a scripted server.
+struct Scripted {
+    TMySQLUniProvider provider;
+    VioHandOver hand; // outlives the connection, which says goodbye to it
+    ScriptedVio& peer = *hand.peer;
+    std::unique_ptr<TUniConnection> owned = std::make_unique<TUniConnection>();
+    TUniConnection& connection = *owned;
+
+    explicit Scripted(const QStringList& options = {QStringLiteral("MySQL.UseUnicode=True")})
+    {
+        connection.SetProviderName(QStringLiteral("MySQL"));
+        connection.SetServer(QStringLiteral("db.example.org"));
+        connection.SetDatabase(QStringLiteral("VelkaroDB"));
+        connection.SetUsername(QStringLiteral("sa"));
+        connection.SetPassword(QString::fromLatin1(Password));
+        connection.SetSpecificOptions(options);
+        Native().SetVioFactory(hand.Factory());
+    }
+    TMySQLConnection& Native() { return *static_cast<TMySQLConnection*>(connection.CheckIConnection()); }
+    // Greeting, login, OK, then "SET NAMES utf8" answered.
+    void ScriptRoadLogin()
+    {
+        peer.Answer(Packet(0, Greeting41(Scramble)))
+            .Expect(Packet(1, login41(33)))
+            .Answer(Packet(2, OkPacket()))
+            .Expect(QueryPacket("SET NAMES utf8"))
+            .Answer(Packet(1, OkPacket()));
+    }
+};
+
+} // namespace
+
+TEST(UniConnection, OptionLinesDecideTheCharacterSetAndTheSessionStart)
+{
+    struct Case {
+        QStringList options;
+        quint8 charset; // announced at login
+        QByteArray sent; // after the login; "" for nothing
+        bool useUnicode;
+    };
+    const Case cases[] = {
+        {{"MySQL.UseUnicode=True"}, 33, "SET NAMES utf8", true},
+        {{"UseUnicode=True"}, 33, "SET NAMES utf8", true},
+        {{"mysql.useunicode= true "}, 33, "SET NAMES utf8", true},
+        {{"Other.UseUnicode=True"}, 8, "", false},
+        {{"MySQL.UseUnicode"}, 8, "", false}, // no "=": ignored
+        {{"MySQL.UseUnicode=False", "MySQL.UseUnicode=True"}, 8, "", false}, // the first line wins
+        {{"MySQL.Charset=latin1"}, 8, "SET NAMES latin1", false},
+        {{"MySQL.Charset=UTF8"}, 33, "SET NAMES UTF8", false},
+        {{}, 8, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.join(u'|').toStdString());
+        Scripted s(c.options);
+        s.peer.Answer(Packet(0, Greeting41(Scramble))).Expect(Packet(1, login41(c.charset)));
+        s.peer.Answer(Packet(2, OkPacket()));
+        if (!c.sent.isEmpty())
+            s.peer.Expect(QueryPacket(c.sent)).Answer(Packet(1, OkPacket()));
+        s.connection.Connect();
+        EXPECT_TRUE(s.connection.Connected());
+        EXPECT_EQ(s.peer.Verify(), QString());
+        EXPECT_TRUE(s.peer.WrittenAfterEnd().isEmpty());
+        EXPECT_EQ(s.Native().UseUnicode(), c.useUnicode);
+        if (!c.sent.isEmpty())
+            EXPECT_EQ(s.peer.GetTimeout(), 15) << "the session start runs with the connection timeout";
+    }
+}
+
+TEST(UniConnection, AnInvalidOptionValueStopsTheConnect)
+{
+    Scripted s {QStringList()};
+    // The native connection takes a new list at once, and again at each
+    // connect until a list passes.
+    EXPECT_EQ(raisedText<EDatabaseError>(
+                  [&] { s.connection.SetSpecificOptions({QStringLiteral("MySQL.UseUnicode=yes")}); }),
+        "Invalid value: yes for option UseUnicode");
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { s.connection.Connect(); }), "Invalid value: yes for option UseUnicode");
+    EXPECT_FALSE(s.connection.Connected());
+    EXPECT_EQ(s.peer.connects, 0);
+}
+
+TEST(UniConnection, ProviderNameIsResolvedAndFixedWhileConnected)
+{
+    TMySQLUniProvider provider;
+    TUniConnection connection;
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { connection.Connect(); }), "Provider is not defined");
+    connection.SetProviderName(QStringLiteral(" Oracle "));
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { connection.Connect(); }), "Oracle is not a valid provider name");
+
+    Scripted s;
+    s.ScriptRoadLogin();
+    s.connection.Connect();
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { s.connection.SetProviderName(QStringLiteral("Other")); }),
+        "This operation is not allowed on active connection");
+    EXPECT_EQ(s.connection.ProviderName(), "MySQL");
+}
+
+TEST(UniConnection, ServerTextAndPortChooseTheEndpoint)
+{
+    struct Case {
+        QString server;
+        int port;
+        QByteArray host;
+        int endpointPort;
+    };
+    const Case cases[] = {
+        {"db.example.org", 0, "db.example.org", 3306},
+        {"10.0.0.5,3307", 0, "10.0.0.5", 3306}, // the text after "," is not the host
+        {"", 0, "localhost", 3306},
+        {"db.example.org", 3307, "db.example.org", 3307},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server.toStdString());
+        Scripted s;
+        s.connection.SetServer(c.server);
+        s.connection.SetPort(c.port);
+        s.ScriptRoadLogin();
+        s.connection.Connect();
+        EXPECT_EQ(s.hand.host, c.host);
+        EXPECT_EQ(s.hand.port, c.endpointPort);
+        EXPECT_EQ(s.peer.Verify(), QString());
+    }
+}
+
+TEST(UniConnection, ServerVersionDecidesTheSessionStart)
+{
+    struct Case {
+        QByteArray version;
+        int primary, minor, release;
+        bool setNames;
+    };
+    const Case cases[] = {
+        {"5.5.62-log", 5, 5, 62, true},
+        {"10.11.6-MariaDB", 10, 11, 6, true},
+        {"4.1.22", 4, 1, 22, true},
+        {"4.0.27", 4, 0, 27, false},
+        {"8", 8, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version.toStdString());
+        Scripted s;
+        s.peer.Answer(Packet(0, Greeting41(Scramble, 0xF7FF, c.version)))
+            .Expect(Packet(1, login41(33)))
+            .Answer(Packet(2, OkPacket()));
+        if (c.setNames)
+            s.peer.Expect(QueryPacket("SET NAMES utf8")).Answer(Packet(1, OkPacket()));
+        s.connection.Connect();
+        EXPECT_EQ(s.peer.Verify(), QString());
+        EXPECT_TRUE(s.peer.WrittenAfterEnd().isEmpty());
+        EXPECT_EQ(s.Native().ServerVersion(), c.version);
+        EXPECT_EQ(s.Native().ServerPrimaryVer(), c.primary);
+        EXPECT_EQ(s.Native().ServerMinorVer(), c.minor);
+        EXPECT_EQ(s.Native().ServerReleaseVer(), c.release);
+        EXPECT_EQ(s.Native().UseUnicode(), c.setNames);
+    }
+}
+
+TEST(UniConnection, AFourZeroServerGetsTheOldLoginAndNoSetNames)
+{
+    Scripted s;
+    const quint16 caps = CLIENT_LONG_PASSWORD | CLIENT_LONG_FLAG | CLIENT_CONNECT_WITH_DB | CLIENT_TRANSACTIONS;
+    QByteArray login;
+    ByteWriter w(login);
+    w.U16(quint16((0x3A28F & ~CLIENT_PROTOCOL_41 & ~CLIENT_COMPRESS)));
+    w.U24(0);
+    w.ZeroEnded("sa");
+    w.Bytes(mysqlauth::OldScramble(Password, Scramble));
+    w.ZeroEnded("VelkaroDB");
+    s.peer.Answer(Packet(0, Greeting41(Scramble, caps, "4.0.27-standard")))
+        .Expect(Packet(1, login))
+        .Answer(Packet(2, OkPacket()));
+    s.connection.Connect();
+    EXPECT_EQ(s.peer.Verify(), QString());
+    EXPECT_TRUE(s.peer.WrittenAfterEnd().isEmpty());
+    EXPECT_FALSE(s.Native().UseUnicode());
+}
+
+TEST(UniConnection, AWrongPasswordRaisesTheServerErrorAndLeavesItClosed)
+{
+    Scripted s;
+    s.peer.Answer(Packet(0, Greeting41(Scramble)))
+        .Expect(Packet(1, login41(33)))
+        .Answer(Packet(2, ErrorPacket(1045, "#28000Access denied for user 'sa'@'10.0.0.9' (using password: YES)")));
+    int code = 0;
+    EXPECT_EQ(raisedText([&] { s.connection.Connect(); }, &code),
+        "\n#28000Access denied for user 'sa'@'10.0.0.9' (using password: YES)");
+    EXPECT_EQ(code, 1045);
+    EXPECT_FALSE(s.connection.Connected());
+    EXPECT_EQ(s.peer.closes, 1);
+    // The next connect starts from scratch.
+    s.ScriptRoadLogin();
+    s.connection.Connect();
+    EXPECT_TRUE(s.connection.Connected());
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(UniQuery, TheVersionQueryThroughAProviderRunsTwiceOnOneLogin)
+{
+    Scripted s;
+    TUniQuery query;
+    query.SetName(QStringLiteral("qryAnyPropose"));
+    query.SetConnection(&s.connection);
+    TDataSetProvider provider;
+    provider.SetDataSet(&query);
+    // Blank lines and blanks at the end are not sent; the statement is one
+    // packet: length 31, sequence 0, COM_QUERY, the 30 bytes.
+    query.SQL() = {QString::fromLatin1(VersionQuery), QString(), QStringLiteral("  \t")};
+    s.ScriptRoadLogin();
+    for (int run = 0; run < 2; ++run)
+        s.peer.Expect(Hex("1f 00 00 00 03") + VersionQuery).Answer(ResultPackets({versionColumn()}, {}));
+
+    const Variant packet = provider.Data();
+    EXPECT_EQ(s.peer.Verify(), QString());
+    EXPECT_TRUE(s.peer.WrittenAfterEnd().isEmpty());
+    EXPECT_EQ(s.peer.connects, 1);
+    EXPECT_EQ(s.peer.GetTimeout(), 31536000) << "a command timeout of 0 is a year";
+    EXPECT_EQ(s.Native().Session()->Status(), msReady);
+    ASSERT_TRUE(query.Active());
+    EXPECT_EQ(query.RecordCount(), 0);
+    ASSERT_EQ(query.FieldCount(), 1);
+    EXPECT_EQ(query.Fields(0)->FieldName(), "Version");
+    EXPECT_EQ(query.Fields(0)->DataType(), TFieldType::ftWideString);
+    EXPECT_EQ(query.Fields(0)->Size(), 20);
+    EXPECT_EQ(query.FieldByName(QStringLiteral("Version"))->AsString(), "");
+    EXPECT_EQ(query.FinalSQL(), QString::fromLatin1(VersionQuery));
+    EXPECT_FALSE(packet.IsEmpty());
+}
+
+TEST(UniQuery, NullsAndASecondResultThatIsDrained)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    // The first result says more follow (status 8); the second is read and dropped.
+    s.peer.Expect(QueryPacket("SELECT ID, Version FROM t; SELECT 2"))
+        .Answer(ResultPackets({ColumnDef41("ID", mtLong, 11, PRI_KEY_FLAG | NOT_NULL_FLAG, 63), versionColumn()},
+            {{"1", QByteArray()}, {"2", "2.0"}}, 0x000A))
+        .Answer(ResultPackets({ColumnDef41("2", mtLongLong, 1, 0, 63)}, {{"2"}}, 0x0002, 8))
+        .Expect(QueryPacket("SELECT 3"))
+        .Answer(ResultPackets({ColumnDef41("3", mtLongLong, 1, 0, 63)}, {{"3"}}));
+    TUniQuery query;
+    query.SetConnection(&s.connection);
+    query.SQL() = {QStringLiteral("SELECT ID, Version FROM t; SELECT 2")};
+    query.Open();
+    ASSERT_EQ(query.RecordCount(), 2);
+    query.First();
+    EXPECT_TRUE(query.FieldByName(QStringLiteral("Version"))->IsNull());
+    EXPECT_EQ(query.FieldByName(QStringLiteral("Version"))->AsString(), "");
+    query.Next();
+    EXPECT_EQ(query.FieldByName(QStringLiteral("Version"))->AsString(), "2.0");
+    EXPECT_EQ(s.Native().Session()->Status(), msReady);
+
+    query.Close();
+    query.SQL() = {QStringLiteral("SELECT 3")};
+    query.Open();
+    EXPECT_EQ(query.Fields(0)->AsString(), "3");
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(UniQuery, AnInsertOpenedAsADatasetFailsAndLeavesTheSessionReady)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    s.peer.Expect(QueryPacket("INSERT INTO t VALUES (1)"))
+        .Answer(Packet(1, OkPacket(1)))
+        .Expect(QueryPacket("INSERT INTO t VALUES (2)"))
+        .Answer(Packet(1, OkPacket(1)));
+    TUniQuery query;
+    query.SetName(QStringLiteral("qry"));
+    query.SetConnection(&s.connection);
+    query.SQL() = {QStringLiteral("INSERT INTO t VALUES (1)")};
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { query.Open(); }), "Query must return exactly result set - use Execute");
+    EXPECT_FALSE(query.Active());
+    EXPECT_TRUE(s.connection.Connected());
+    EXPECT_EQ(s.connection.ConnectCount(), 0);
+    query.SQL() = {QStringLiteral("INSERT INTO t VALUES (2)")};
+    query.Execute();
+    EXPECT_EQ(query.RowsAffected(), 1);
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(UniQuery, ALinkLostInACommandClosesTheConnectionAndTheNextOpenReconnects)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    const QByteArray result = ResultPackets({versionColumn()}, {{"1.0.0"}});
+    // The server goes away in the middle of the row.
+    s.peer.Expect(QueryPacket(VersionQuery)).Answer(result.first(result.size() - 12)).Hangup();
+    s.ScriptRoadLogin();
+    s.peer.Expect(QueryPacket(VersionQuery)).Answer(result);
+
+    TUniQuery query;
+    query.SetConnection(&s.connection);
+    query.SQL() = {QString::fromLatin1(VersionQuery)};
+    int code = 0;
+    EXPECT_EQ(raisedText([&] { query.Open(); }, &code), "Lost connection to MySQL server during query");
+    EXPECT_EQ(code, 2013);
+    EXPECT_FALSE(query.Active());
+    EXPECT_FALSE(s.connection.Connected());
+    EXPECT_EQ(s.connection.ConnectCount(), 0);
+
+    query.Open();
+    EXPECT_EQ(query.Fields(0)->AsString(), "1.0.0");
+    EXPECT_EQ(s.peer.connects, 2);
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(UniQuery, DestroyingTheConnectionSendsQuit)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    s.peer.Expect(Packet(0, QByteArray(1, char(1))));
+    TUniQuery query;
+    query.SetConnection(&s.connection);
+    s.connection.Connect();
+    s.owned.reset();
+    EXPECT_EQ(s.peer.Verify(), QString());
+    EXPECT_EQ(s.peer.closes, 1);
+    EXPECT_EQ(query.Connection(), nullptr);
+}
+
+TEST(MySQLCommand, ACommandWhileAResultIsPendingIsOutOfSync)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    s.peer.Expect(QueryPacket("SELECT 1")).Answer(ResultPackets({ColumnDef41("1", mtLongLong, 1, 0, 63)}, {{"1"}}));
+    s.connection.Connect();
+    TMySQLCommand first(&s.Native());
+    first.SetSQL({QStringLiteral("SELECT 1")});
+    first.SetExpectResultSet(true);
+    first.Execute();
+    EXPECT_EQ(first.CursorState(), csExecuted);
+
+    TMySQLCommand second(&s.Native());
+    second.SetSQL({QStringLiteral("SELECT 2")});
+    int code = 0;
+    EXPECT_EQ(raisedText([&] { second.Execute(); }, &code), "Commands out of sync;  You can't run this command now");
+    EXPECT_EQ(code, 2014);
+    EXPECT_EQ(second.CursorState(), csInactive);
+    EXPECT_TRUE(s.connection.Connected()) << "2014 is not fatal";
+
+    // Unclaimed rows are drained when the first lets its result go.
+    first.ReleaseResult();
+    EXPECT_EQ(s.Native().Session()->Status(), msReady);
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
