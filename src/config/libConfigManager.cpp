@@ -22,7 +22,9 @@ QString TObjConfigManager::MissingFileText()
 bool TObjConfigManager::LoadConfiguration(TClientDataSet* table)
 {
     const QString vFileName = ConfigFilePath();
-    if (QFileInfo::exists(vFileName)) {
+    // Only a regular file (or a link to one) is the table file; a folder or
+    // anything else of that name counts as no file.
+    if (QFileInfo(vFileName).isFile()) {
         table->LoadFromFile(vFileName);
         return true;
     }

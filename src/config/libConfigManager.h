@@ -15,7 +15,9 @@ class TObjConfigManager {
 public:
     // Loads the configuration file into Table (open, rows in index order)
     // and answers true. Without the file: shows the "file not found" message
-    // and answers false, Table left as it was. Read errors travel.
+    // and answers false, Table left as it was. Only a regular file (or a
+    // link to one) counts as the file: a folder of that name is no file.
+    // Read errors travel.
     bool LoadConfiguration(TClientDataSet* table);
     // The Value of the row (Section, Key), "" when there is none. Loads the
     // file only when Table is closed; closes Table at the end. Without the

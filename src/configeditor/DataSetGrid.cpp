@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include <numeric>
+
 namespace velkaro {
 
 namespace {
@@ -130,6 +132,14 @@ bool DataSetGridModel::setData(const QModelIndex& index, const QVariant& value, 
 
 void DataSetGridModel::Reload()
 {
+    reread();
+    loaded_ = rows_;
+    origins_.resize(rows_.size());
+    std::iota(origins_.begin(), origins_.end(), 0);
+}
+
+void DataSetGridModel::reread()
+{
     beginResetModel();
     pending_.reset();
     rows_.clear();
@@ -148,6 +158,8 @@ void DataSetGridModel::Reload()
         if (keep > 0)
             dataSet_->SetRecNo(keep);
     }
+    // Only this model changes the table, so the rows are the ones it knew.
+    origins_.resize(rows_.size(), -1);
     currentRow_ = std::clamp(currentRow_, 0, std::max(0, int(rows_.size()) - 1));
     endResetModel();
 }
@@ -166,6 +178,7 @@ void DataSetGridModel::InsertRow(int row)
     row = std::clamp(row, 0, int(rows_.size()));
     beginInsertRows({}, row, row);
     rows_.insert(rows_.begin() + row, QStringList(QList<QString>(qsizetype(columns_.size()))));
+    origins_.insert(origins_.begin() + row, -1);
     pending_ = Pending {row, true, false, rows_[size_t(row)]};
     endInsertRows();
     SetCurrentRow(row);
@@ -212,7 +225,7 @@ void DataSetGridModel::Post()
     }
     pending_.reset();
     const int keep = currentRow_;
-    Reload();
+    reread();
     currentRow_ = std::min(keep, std::max(0, rowCount() - 1));
 }
 
@@ -225,6 +238,7 @@ void DataSetGridModel::Cancel()
     if (p.inserted) {
         beginRemoveRows({}, p.row, p.row);
         rows_.erase(rows_.begin() + p.row);
+        origins_.erase(origins_.begin() + p.row);
         endRemoveRows();
         currentRow_ = std::min(currentRow_, std::max(0, rowCount() - 1));
     } else {
@@ -247,8 +261,9 @@ void DataSetGridModel::DeleteRow(int row)
     }
     dataSet_->SetRecNo(row + 1);
     dataSet_->Delete();
+    origins_.erase(origins_.begin() + row);
     const int keep = currentRow_;
-    Reload();
+    reread();
     currentRow_ = std::min(keep, std::max(0, rowCount() - 1));
 }
 
@@ -352,21 +367,25 @@ void DataSetGrid::currentChanged(const QModelIndex& current, const QModelIndex& 
     // row nobody typed into).
     if (current.isValid() && previous.isValid() && current.row() != previous.row()
         && model_->PendingRow() == previous.row()) {
+        int target = current.row();
         try {
-            const int target = current.row() > previous.row() && model_->HasPendingRow() ? current.row() : -1;
             const int before = model_->rowCount();
             model_->Post();
-            if (target >= 0 && model_->rowCount() < before) {
-                // The dropped row stood above the target: the target moved up.
-                setCurrentIndex(model_->index(std::max(0, target - 1), current.column()));
-                return;
-            }
+            if (model_->rowCount() < before && target > previous.row())
+                --target; // the dropped row stood above the target
         } catch (const std::exception& e) {
             ShowErrorBox(e);
         }
+        // Storing re-reads the table, which clears the view's current cell:
+        // the cursor goes where the user moved it.
+        target = std::min(target, model_->rowCount() - 1);
+        if (target >= 0) {
+            setCurrentIndex(model_->index(target, current.column()));
+            model_->SetCurrentRow(target);
+        }
+        return;
     }
     if (current.isValid())
         model_->SetCurrentRow(current.row());
 }
-
 } // namespace velkaro

@@ -8,6 +8,10 @@
 // - Ctrl+Delete deletes the current row after the question "Delete record?".
 // The grid keeps a copy of the rows for display and writes to the table only
 // when a row is stored or deleted, so the table is never left half-edited.
+// The model remembers the rows as it first read them and which of them each
+// row now shown started as, so that the user's own changes can be told
+// apart (edited, added, deleted rows). The table must have no index and be
+// changed only through the model: row N of the grid is row N of the table.
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
@@ -43,8 +47,15 @@ public:
     // Width in characters a cell accepts (the field's size), 0 for no limit.
     int MaxLength(int column) const;
 
-    // Reloads the copy of the rows from the table (drops pending changes).
+    // Reloads the copy of the rows from the table (drops pending changes);
+    // these are now the loaded rows, and no row counts as changed.
     void Reload();
+    // The rows as the last Reload read them, one value per column.
+    const std::vector<QStringList>& LoadedRows() const { return loaded_; }
+    // Which loaded row Row started as (an index into LoadedRows()), or -1 for
+    // a row added since. A loaded row that is no Origin of any row was
+    // deleted.
+    int Origin(int row) const { return origins_[size_t(row)]; }
     void SetCurrentRow(int row);
     int CurrentRow() const { return currentRow_; }
     // Opens a new empty row at Row (before it; at the end when Row equals the
@@ -67,10 +78,15 @@ private:
         QStringList values;
     };
     QString cell(int row, int column) const;
+    // Reads the rows again after the model changed the table; every row
+    // keeps its origin.
+    void reread();
 
     TDataSet* dataSet_;
     std::vector<GridColumn> columns_;
     std::vector<QStringList> rows_;
+    std::vector<int> origins_; // one per row of rows_
+    std::vector<QStringList> loaded_;
     std::optional<Pending> pending_;
     int currentRow_ = 0;
 };

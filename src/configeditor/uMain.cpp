@@ -11,7 +11,10 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
+
+#include <vector>
 
 namespace velkaro {
 
@@ -25,6 +28,23 @@ QList<TFieldDef> declaredFields()
         TFieldDef {QStringLiteral("Key"), TFieldType::ftString, 20},
         TFieldDef {QStringLiteral("Value"), TFieldType::ftString, 255},
     };
+}
+
+// The grid's columns.
+constexpr int SectionColumn = 0;
+constexpr int KeyColumn = 1;
+constexpr int ValueColumn = 2;
+
+// A table without these fields is no configuration table.
+void checkConfigFields(const TDataSet& table)
+{
+    for (const char* name : {"Section", "Key", "Value"})
+        table.FieldByName(QLatin1String(name));
+}
+
+QString cellText(const DataSetGridModel& model, int row, int column)
+{
+    return model.index(row, column).data().toString();
 }
 
 QFont tahoma11()
@@ -64,13 +84,21 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::FormCreate()
 {
     vFileName = platform::ExecutableFolder() + QStringLiteral("Config.cds");
-    if (QFile::exists(vFileName)) {
+    const QFileInfo file(vFileName);
+    tableFileAtOpen_ = file.isFile();
+    if (tableFileAtOpen_) {
         try {
             cdsConfig->LoadFromFile(vFileName);
+            checkConfigFields(*cdsConfig);
         } catch (const std::exception& e) {
+            cdsConfig->Close();
             ShowErrorBox(e);
-            loadFailed_ = true;
         }
+    } else if (file.exists()) {
+        ShowErrorBox(EFOpenError(
+            QString::fromLatin1(msg::FOpenError)
+                .arg(vFileName,
+                    file.isDir() ? QStringLiteral("Is a directory") : QStringLiteral("Not a regular file"))));
     }
     if (!cdsConfig->Active()) {
         cdsConfig->FieldDefs() = declaredFields();
@@ -85,12 +113,100 @@ void TfrmMain::FormCreate()
     DBGrid1->SetGridModel(dsConfig);
 }
 
-bool TfrmMain::keepUnreadableFile()
+bool TfrmMain::hasUserChanges() const
 {
-    if (!loadFailed_ || !QFile::exists(vFileName))
+    const auto& loaded = dsConfig->LoadedRows();
+    if (dsConfig->rowCount() != int(loaded.size()))
         return true;
+    for (int row = 0; row < dsConfig->rowCount(); ++row) {
+        const int origin = dsConfig->Origin(row);
+        if (origin != row || cellText(*dsConfig, row, ValueColumn) != loaded[size_t(origin)][ValueColumn])
+            return true;
+    }
+    return false;
+}
+
+void TfrmMain::applyUserChanges(TDataSet& onDisk) const
+{
+    const auto& loaded = dsConfig->LoadedRows();
+    TField* const section = onDisk.FieldByName(QStringLiteral("Section"));
+    TField* const key = onDisk.FieldByName(QStringLiteral("Key"));
+    TField* const value = onDisk.FieldByName(QStringLiteral("Value"));
+
+    // Each loaded row's row in the file: the n-th loaded row with a Section
+    // and Key is the n-th file row with them.
+    QHash<QPair<QString, QString>, QList<int>> fileRows;
+    int diskRows = 0;
+    for (onDisk.First(); !onDisk.Eof(); onDisk.Next())
+        fileRows[{section->AsString(), key->AsString()}].append(diskRows++);
+    std::vector<int> match(loaded.size(), -1);
+    for (size_t i = 0; i < loaded.size(); ++i) {
+        QList<int>& candidates = fileRows[{loaded[i][SectionColumn], loaded[i][KeyColumn]}];
+        if (!candidates.isEmpty())
+            match[i] = candidates.takeFirst();
+    }
+
+    std::vector<bool> kept(loaded.size(), false);
+    std::vector<std::pair<int, QString>> edits; // file row, new Value
+    std::vector<std::pair<int, QStringList>> added; // the file row they follow (-1: top), values
+    int anchor = -1;
+    for (int row = 0; row < dsConfig->rowCount(); ++row) {
+        const int origin = dsConfig->Origin(row);
+        const QStringList values = {cellText(*dsConfig, row, SectionColumn), cellText(*dsConfig, row, KeyColumn),
+            cellText(*dsConfig, row, ValueColumn)};
+        if (origin < 0) {
+            added.emplace_back(anchor, values);
+            continue;
+        }
+        kept[size_t(origin)] = true;
+        const bool edited = values[ValueColumn] != loaded[size_t(origin)][ValueColumn];
+        if (match[size_t(origin)] >= 0) {
+            anchor = match[size_t(origin)];
+            if (edited)
+                edits.emplace_back(anchor, values[ValueColumn]);
+        } else if (edited) {
+            added.emplace_back(anchor, values);
+        }
+    }
+    std::vector<bool> removed(size_t(diskRows), false);
+    for (size_t i = 0; i < loaded.size(); ++i) {
+        if (!kept[i] && match[i] >= 0)
+            removed[size_t(match[i])] = true;
+    }
+
+    for (const auto& [fileRow, text] : edits) {
+        onDisk.SetRecNo(fileRow + 1);
+        onDisk.Edit();
+        value->SetAsString(text);
+        onDisk.Post();
+    }
+    // From the last file row up, so that the rows above keep their places.
+    for (int fileRow = diskRows - 1; fileRow >= -1; --fileRow) {
+        for (auto it = added.rbegin(); it != added.rend(); ++it) {
+            if (it->first != fileRow)
+                continue;
+            if (fileRow + 1 < onDisk.RecordCount()) {
+                onDisk.SetRecNo(fileRow + 2);
+                onDisk.Insert();
+            } else {
+                onDisk.Append();
+            }
+            section->SetAsString(it->second[SectionColumn]);
+            key->SetAsString(it->second[KeyColumn]);
+            value->SetAsString(it->second[ValueColumn]);
+            onDisk.Post();
+        }
+        if (fileRow >= 0 && removed[size_t(fileRow)]) {
+            onDisk.SetRecNo(fileRow + 1);
+            onDisk.Delete();
+        }
+    }
+}
+
+bool TfrmMain::keepUnreadableFile(const QString& reason)
+{
     QString aside = vFileName + QStringLiteral(".unreadable");
-    for (int n = 2; QFile::exists(aside); ++n)
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = vFileName + QStringLiteral(".unreadable-%1").arg(n);
     if (!QFile::rename(vFileName, aside)) {
         platform::Messages().Show(platform::ApplicationTitle(),
@@ -100,11 +216,10 @@ bool TfrmMain::keepUnreadableFile()
             platform::MessageIcon::Stop, platform::MessageButtons::Ok);
         return false;
     }
-    loadFailed_ = false;
     platform::Messages().Show(platform::ApplicationTitle(),
-        QStringLiteral("The configuration file could not be read when the window opened. It was "
-                       "kept unchanged as \"%1\", and the rows shown were saved as \"%2\".")
-            .arg(QFileInfo(aside).fileName(), QFileInfo(vFileName).fileName()),
+        QStringLiteral("The configuration file could not be read (%1). It was kept unchanged as \"%2\", and the "
+                       "rows shown were saved as \"%3\".")
+            .arg(reason, QFileInfo(aside).fileName(), QFileInfo(vFileName).fileName()),
         platform::MessageIcon::Information, platform::MessageButtons::Ok);
     return true;
 }
@@ -113,8 +228,26 @@ bool TfrmMain::FormClose()
 {
     try {
         DBGrid1->PostEdits();
-        if (!keepUnreadableFile())
-            return false;
+        const bool tableFile = QFileInfo(vFileName).isFile();
+        if (!hasUserChanges() && (tableFile || tableFileAtOpen_))
+            return true;
+        if (tableFile) {
+            TClientDataSet onDisk;
+            QString unreadable;
+            try {
+                onDisk.LoadFromFile(vFileName);
+                checkConfigFields(onDisk);
+            } catch (const std::exception& e) {
+                unreadable = ErrorMessage(e);
+            }
+            if (unreadable.isEmpty()) {
+                applyUserChanges(onDisk);
+                onDisk.SaveToFile(vFileName);
+                return true;
+            }
+            if (!keepUnreadableFile(unreadable))
+                return false;
+        }
         cdsConfig->SaveToFile(vFileName);
     } catch (const std::exception& e) {
         ShowErrorBox(e);

@@ -41,6 +41,9 @@ inline constexpr const char* ReadError = "Stream read error";
 inline constexpr const char* WriteError = "Stream write error";
 inline constexpr const char* DataSetClosed = "Cannot perform this operation on a closed dataset";
 inline constexpr const char* FieldNotFound = "Field '%1' not found";
+// Never raised in this build: the table engine (data/) is linked into both
+// programs, so it cannot fail to load the way a separately loaded engine
+// library can. The text is kept for the day the engine is loaded at run time.
 inline constexpr const char* EngineNotLoadable = "Error loading table engine";
 inline constexpr const char* InvalidVariantOperation = "Invalid variant operation";
 inline constexpr const char* InvalidVariantTypeCast = "Invalid variant type conversion";

@@ -448,15 +448,25 @@ QString TDateThai::GetYearIfMaybeBuddhistEra(const QString& strDate) const
 
 int TDateThai::DifDay(const QString& StartDate, const QString& EndDate) const
 {
-    const auto toDate = [this](const QString& text) {
-        const int day = StrToInt(Copy(text, 7, 2));
-        const int month = StrToInt(Copy(text, 5, 2));
-        const int year = StrToInt(GetYearIfMaybeBuddhistEra(text));
-        return EncodeDate(year, month, day);
+    struct Parts {
+        int day;
+        int month;
+        int year;
     };
-    const QDate start = toDate(StartDate);
-    const QDate end = toDate(EndDate);
-    return int(std::abs(start.daysTo(end)));
+    // Every part of both texts is read before either date is built, so a
+    // text that is no number is reported ahead of a start that is no date.
+    const auto read = [this](const QString& text) {
+        Parts parts {};
+        parts.day = StrToInt(Copy(text, 7, 2));
+        parts.month = StrToInt(Copy(text, 5, 2));
+        parts.year = StrToInt(GetYearIfMaybeBuddhistEra(text));
+        return parts;
+    };
+    const Parts start = read(StartDate);
+    const Parts end = read(EndDate);
+    const QDate startDate = EncodeDate(start.year, start.month, start.day);
+    const QDate endDate = EncodeDate(end.year, end.month, end.day);
+    return int(std::abs(startDate.daysTo(endDate)));
 }
 
 QDate TDateThai::DbFormatToDate(const QString& DateReceiver) const
@@ -501,8 +511,12 @@ QString TDateThai::GetEndDateOfBudgetYear(const QString& DateReceiver) const
 
 QString TDateThai::DifTime(const QString& StartTime, const QString& EndTime) const
 {
-    const auto minutes
-        = [](const QString& time) { return StrToInt(Copy(time, 1, 2)) * 60 + StrToInt(Copy(time, 4, 2)); };
+    // Hours before minutes, start before end: the first part that is no
+    // number is the one the error names.
+    const auto minutes = [](const QString& time) {
+        const int hours = StrToInt(Copy(time, 1, 2));
+        return hours * 60 + StrToInt(Copy(time, 4, 2));
+    };
     const int start = minutes(StartTime);
     const int difference = minutes(EndTime) - start;
     // C++ division truncates toward zero and the remainder takes the sign

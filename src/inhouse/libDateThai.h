@@ -203,8 +203,11 @@ public:
     // otherwise the number minus 543.
     QString GetYearIfMaybeBuddhistEra(const QString& strDate) const;
     // Days between two database-form dates in either era, never negative.
-    // A day, month and year that form no date (or a year outside 1 to 9999)
-    // raise EConvertError "Invalid argument to date encode".
+    // The day, month and year of both texts are read first (a part that is
+    // no number raises the integer error, the start's parts before the
+    // end's), then both dates are built: a day, month and year that form no
+    // date (or a year outside 1 to 9999) raise EConvertError "Invalid
+    // argument to date encode".
     int DifDay(const QString& StartDate, const QString& EndDate) const;
     // Database form -> date value. Characters 1-4 above "2400" as text are
     // taken as Buddhist (minus 543), 2400 or below as Christian. A text of
@@ -222,7 +225,9 @@ public:
     QString GetEndDateOfBudgetYear(const QString& DateReceiver) const;
     // hh:mm texts (the character between is not examined): end minus start
     // as hours, ":", minutes, each zero-filled to two characters; negative
-    // parts keep their sign ("-1:-30").
+    // parts keep their sign ("-1:-30"). The parts are read start hours,
+    // start minutes, end hours, end minutes: the integer error names the
+    // first of them that is no number.
     QString DifTime(const QString& StartTime, const QString& EndTime) const;
     // (end year - start year - 1) * 12 from characters 1-4.
     int DifYear(const QString& StartDate, const QString& EndDate) const;

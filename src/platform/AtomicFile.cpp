@@ -1,8 +1,10 @@
 #include "platform/AtomicFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 
 #ifdef _WIN32
 #include <io.h>
@@ -37,6 +39,56 @@ bool syncToDisk(int handle)
     return ::_commit(handle) == 0;
 #else
     return ::fsync(handle) == 0;
+#endif
+}
+
+// Writes all of Count bytes at the handle's position; false with errno set
+// when the system refuses more. The system's own write is used so that the
+// reason of a refusal after a partial write is not lost.
+bool writeAll(int handle, const char* data, qint64 count)
+{
+    while (count > 0) {
+#ifdef _WIN32
+        const int n = ::_write(handle, data, unsigned(std::min<qint64>(count, 1 << 30)));
+#else
+        const ssize_t n = ::write(handle, data, size_t(std::min<qint64>(count, 1 << 30)));
+#endif
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        count -= n;
+    }
+    return true;
+}
+
+// A rename is an entry in the folder: only a synced folder keeps it over a
+// power cut. Windows commits the rename itself.
+bool syncFolder(const QString& path, QString& reason)
+{
+#ifdef _WIN32
+    Q_UNUSED(path);
+    Q_UNUSED(reason);
+    return true;
+#else
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int handle = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        reason = qt_error_string(errno);
+        return false;
+    }
+    // Some file systems cannot sync a folder at all; they say so with
+    // EINVAL, and there is nothing more to be had from them.
+    const bool synced = ::fsync(handle) == 0 || errno == EINVAL;
+    if (!synced)
+        reason = qt_error_string(errno);
+    ::close(handle);
+    return synced;
 #endif
 }
 
@@ -79,9 +131,8 @@ bool AtomicFile::Write(const char* data, qint64 count)
 {
     for (qint64 at = 0; at < count;) {
         const qint64 n = std::min(WriteBackBlock - written_ % WriteBackBlock, count - at);
-        if (file_.write(data + at, n) != n) {
-            if (error_.isEmpty() && file_.error() == QFileDevice::NoError)
-                error_ = QStringLiteral("The file could not be written completely");
+        if (!writeAll(file_.handle(), data + at, n)) {
+            error_ = qt_error_string(errno);
             return fail();
         }
         at += n;
@@ -101,6 +152,8 @@ bool AtomicFile::Commit()
         renameFailed_ = file_.error() == QFileDevice::RenameError;
         return false;
     }
+    if (!syncFolder(file_.fileName(), error_))
+        return false;
     return true;
 }
 

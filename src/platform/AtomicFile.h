@@ -1,10 +1,14 @@
 #pragma once
 // Replacing a file as a whole. Writes go to a temporary file in the target's
-// folder; Commit puts the bytes on the disk and only then renames the
-// temporary file over the target. Until Commit succeeds the target keeps its
-// previous content, whatever fails (a crash, a full disk, a refused write);
-// an AtomicFile destroyed without a successful Commit removes its temporary
-// file and leaves the target alone.
+// folder; Commit puts the bytes on the disk, only then renames the temporary
+// file over the target, and then syncs the folder, so that the rename too
+// survives a power cut: once Commit succeeds the new content is on the disk.
+// Until the rename the target keeps its previous content, whatever fails (a
+// crash, a full disk, a refused write); an AtomicFile destroyed without a
+// successful Commit removes its temporary file and leaves the target alone.
+// The one failure after the rename is a folder that cannot be synced: the
+// target may then already hold the new content, but it is not known to be
+// on the disk, and Commit reports that.
 
 #include <QSaveFile>
 #include <QString>
@@ -19,7 +23,9 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // Each step returns false on failure, with the system's reason in
-    // ErrorString(); after a failure only the destructor is left to run.
+    // ErrorString() ("No space left on device", "Permission denied", ...),
+    // also when a write stopped part way; after a failure only the
+    // destructor is left to run.
     bool Open();
     bool Write(const char* data, qint64 count); // all of it, or false
     bool Commit();

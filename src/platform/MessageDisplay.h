@@ -1,6 +1,13 @@
 #pragma once
 // Modal message boxes. The programs show real boxes; tests install a
 // recording display that answers as told.
+//
+// A box with the stop icon reports an error. Whatever display is in force,
+// its text is first written to the standard error stream as one line,
+// "<application name>: <text>", so a program run without anyone to click
+// the box (headless, under a service manager) still says what went wrong.
+// Line breaks in the text become blanks and other control characters are
+// written as \xHH, so one error is always one line.
 
 #include <QList>
 #include <QString>
@@ -18,13 +25,18 @@ public:
         = 0;
 };
 
-// The display in force: a real modal box unless one was installed.
+// The display in force: a real modal box unless one was installed. Errors
+// (the stop icon) also go to the standard error stream, as above.
 MessageDisplay& Messages();
 // Installs a display (not owned); null restores the real one.
 void SetMessageDisplay(MessageDisplay* display);
 
 // The caption boxes carry by default: the application's title.
 QString ApplicationTitle();
+
+// The line an error box writes to the standard error stream, without the
+// line end: "<application name>: <text>" (the text alone without a name).
+QString ErrorLine(const QString& text);
 
 class RecordingMessageDisplay : public MessageDisplay {
 public:

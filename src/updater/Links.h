@@ -40,24 +40,46 @@ public:
 
 class AppServerConnection : public TComponent {
     Q_OBJECT
-    Q_PROPERTY(QString Host MEMBER Host)
+    Q_PROPERTY(QString Host MEMBER Host WRITE SetHost)
+    Q_PROPERTY(QString Address MEMBER Address WRITE SetAddress)
     Q_PROPERTY(int Port MEMBER Port)
     Q_PROPERTY(QString ServerName MEMBER ServerName)
 
 public:
     using TComponent::TComponent;
+    // Host name or dotted IPv4 address; Address, a dotted IPv4 address used
+    // without look-up, wins when both are set. Setting either to a
+    // non-empty text empties the other.
     QString Host;
+    QString Address;
     int Port = 211;
     QString ServerName;
+
+    void SetHost(const QString& host)
+    {
+        Host = host;
+        if (!host.isEmpty())
+            Address.clear();
+    }
+    void SetAddress(const QString& address)
+    {
+        Address = address;
+        if (!address.isEmpty())
+            Host.clear();
+    }
 };
 
 class UpdaterLinks {
 public:
     virtual ~UpdaterLinks() = default;
-    // The query on the given connection, owned by Owner.
+    // The query on the given connection, owned by Owner. Called while the
+    // window's components are created, before the deployment file is
+    // applied: the query reads the connection's settings when it opens,
+    // never here.
     virtual TCustomQuery* CreateQuery(DataCenterConnection& connection, QObject* owner) = 0;
     // Opens the link and creates the remote object named by ServerName;
     // the answer is AppServer, a variant holding its dispatch reference.
+    // Called once the window's components have finished loading.
     virtual Variant OpenAppServer(AppServerConnection& connection) = 0;
     // Releases AppServer and closes the link (the window is going away).
     virtual void CloseAppServer(Variant& appServer) { appServer = Variant(); }

@@ -14,8 +14,4 @@ class UpdaterLinks;
 // window is created shows the fatal error box and gives 1.
 int RunUpdater(UpdaterLinks& links);
 
-// The run-time's fatal error box: caption "Application Error", the error's
-// class, the module and the message.
-void ShowFatalError(const std::exception& error);
-
 } // namespace velkaro

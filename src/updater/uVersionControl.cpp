@@ -45,6 +45,17 @@ TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deplo
             | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
     , links_(links)
 {
+    createComponents();
+    if (!deploymentFile.isEmpty())
+        ApplyDeploymentSettings(this, deploymentFile);
+    loaded();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+void TfrmVersionControl::createComponents()
+{
     setObjectName(QStringLiteral("frmVersionControl"));
     setWindowTitle(QStringLiteral("Velkaro Updater"));
     setFont(tahoma(11));
@@ -73,8 +84,12 @@ TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deplo
     uniConnDataCenter->Password = QStringLiteral("plovexirquan");
     uniConnDataCenter->Server = QStringLiteral("127.0.0.1");
 
+    qryAnyPropose = links_.CreateQuery(*uniConnDataCenter, this);
+    qryAnyPropose->SetName(QStringLiteral("qryAnyPropose"));
+
     dspAnyPropose = new TDataSetProvider(this);
     dspAnyPropose->SetName(QStringLiteral("dspAnyPropose"));
+    dspAnyPropose->SetDataSet(qryAnyPropose);
     dspAnyPropose->SetOptions(poAllowCommandText | poUseQuoteChar);
     dspAnyPropose->OnDataRequest
         = [this](TDataSetProvider* sender, const Variant& input) { return dspAnyProposeDataRequest(sender, input); };
@@ -99,18 +114,13 @@ TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deplo
     Timer1->setSingleShot(true);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TfrmVersionControl::Timer1Timer);
+}
 
-    if (!deploymentFile.isEmpty())
-        ApplyDeploymentSettings(this, deploymentFile);
-
-    // All components are loaded: the query joins its connection, the link opens.
-    qryAnyPropose = links_.CreateQuery(*uniConnDataCenter, this);
-    qryAnyPropose->SetName(QStringLiteral("qryAnyPropose"));
-    dspAnyPropose->SetDataSet(qryAnyPropose);
+void TfrmVersionControl::loaded()
+{
+    // Socket1 is connected at load; the database connection waits for the
+    // query's first open.
     AppServer = links_.OpenAppServer(*Socket1);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
 }
 
 TfrmVersionControl::~TfrmVersionControl()

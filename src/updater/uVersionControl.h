@@ -30,9 +30,20 @@ class TfrmVersionControl : public QWidget {
     Q_OBJECT
 
 public:
-    // Creates the window from its description, applies the deployment file
-    // (if DeploymentFile is not empty) and opens Socket1. Raises when the
-    // deployment file is wrong or the application server cannot be reached.
+    // Creates the window, in this order:
+    // 1. every component of the window description, with its compiled-in
+    //    settings: lbStatus, MySQLUniProvider1, uniConnDataCenter,
+    //    qryAnyPropose (on uniConnDataCenter, from the links), dspAnyPropose
+    //    (on qryAnyPropose), cdsAnyPropose, cdsConfig, Socket1, Timer1;
+    //    nothing is opened or connected yet;
+    // 2. the deployment file (if DeploymentFile is not empty), which may set
+    //    only the connection settings of uniConnDataCenter and Socket1
+    //    (updater/DeploymentSettings.h);
+    // 3. loaded: Socket1 opens the link to the application server and
+    //    creates the remote object (AppServer). The database connection
+    //    stays closed until the version query first opens.
+    // Raises when the deployment file is wrong or the application server
+    // cannot be reached; the window is then gone.
     TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile);
     ~TfrmVersionControl() override;
 
@@ -61,6 +72,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void createComponents();
+    void loaded();
     void setStatus(const QString& text);
     UpdaterLinks& links_;
 };

@@ -3,9 +3,15 @@
 #include "platform/MessageDisplay.h"
 #include "support/Fixtures.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
 
 using namespace velkaro;
 using velkaro::platform::MessageButtons;
@@ -189,4 +195,67 @@ TEST_F(ConfigStore, UnreadableFileTravelsWithoutAMessage)
     EXPECT_FALSE(cdsConfig.Active());
     EXPECT_TRUE(shown_.shown.isEmpty());
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), QByteArray("[ClientVersion]\nVelkaro=1\n"));
+}
+
+TEST_F(ConfigStore, OnlyARegularFileIsTheTableFile)
+{
+    const QString path = TObjConfigManager::ConfigFilePath();
+    QTemporaryDir elsewhere;
+    const QString realFile = elsewhere.filePath(QStringLiteral("real.cds"));
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool loaded;
+    };
+    const Case cases[] = {
+        {"a folder of that name", [&] { ASSERT_TRUE(QDir().mkdir(path)); }, false},
+        {"a link to nothing", [&] { ASSERT_TRUE(QFile::link(elsewhere.filePath("gone"), path)); }, false},
+        {"a link to a folder", [&] { ASSERT_TRUE(QFile::link(elsewhere.path(), path)); }, false},
+        {"a link to a regular file", [&] { ASSERT_TRUE(QFile::link(realFile, path)); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteConfig(Seed);
+        ASSERT_TRUE(QFile::rename(path, realFile));
+        c.arrange();
+        shown_.shown.clear();
+
+        EXPECT_EQ(ObjConfigManager->LoadConfiguration(&cdsConfig), c.loaded);
+        EXPECT_EQ(cdsConfig.Active(), c.loaded);
+        if (c.loaded) {
+            EXPECT_EQ(cdsConfig.RecordCount(), 3);
+        } else {
+            EXPECT_EQ(shown_.shown.size(), 1) << "the missing-file message";
+        }
+        cdsConfig.Close();
+        QFile::remove(path);
+        QDir().rmdir(path);
+        QFile::remove(realFile);
+    }
+}
+
+TEST_F(ConfigStore, SaveRefusedPartWayNamesTheSystemsReason)
+{
+    WriteConfig(Seed);
+    const QByteArray before = folder.Read(QStringLiteral("Config.cds"));
+    // Files of this process may not grow beyond 64 bytes for a moment, as on
+    // a full disk: the table is written part way, then refused.
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        ObjConfigManager->SetConfigValue(&cdsConfig, "ClientVersion", "Velkaro", "2.0");
+    } catch (const EFCreateError& e) {
+        message = e.Message();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(
+        message, QStringLiteral("Cannot create file \"%1\". File too large").arg(TObjConfigManager::ConfigFilePath()));
+    EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), before);
 }

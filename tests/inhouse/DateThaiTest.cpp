@@ -610,6 +610,13 @@ TEST_F(DateThaiTest, DifDay)
             {"year 0", [](const TDateThai& d) { d.DifDay(U("00000101"), U("25600301")); }, EncodeError},
             {"letters", [](const TDateThai& d) { d.DifDay(U("2560ab01"), U("25600301")); }, IntegerError("ab")},
             {"short text", [](const TDateThai& d) { d.DifDay(U("256003"), U("25600301")); }, IntegerError("")},
+            // Both texts are read before any date is built.
+            {"bad start date, letters in the end", [](const TDateThai& d) { d.DifDay(U("25600230"), U("2560ab01")); },
+                IntegerError("ab")},
+            {"letters in the start, bad end date", [](const TDateThai& d) { d.DifDay(U("2560cd01"), U("25600230")); },
+                IntegerError("cd")},
+            {"start's last part before the end's first",
+                [](const TDateThai& d) { d.DifDay(U("25z00301"), U("256003xy")); }, IntegerError("25z0")},
         });
 }
 
@@ -680,6 +687,12 @@ TEST_F(DateThaiTest, DifYearAndDifTime)
             {"year letters", [](const TDateThai& d) { d.DifYear(U("25600101"), U("25x0")); }, IntegerError("25x0")},
             {"one-digit hour", [](const TDateThai& d) { d.DifTime(U("9:30"), U("10:00")); }, IntegerError("9:")},
             {"empty time", [](const TDateThai& d) { d.DifTime(U("09:30"), U("")); }, IntegerError("")},
+            {"hours named before minutes", [](const TDateThai& d) { d.DifTime(U("h1:m1"), U("10:00")); },
+                IntegerError("h1")},
+            {"start minutes before end hours", [](const TDateThai& d) { d.DifTime(U("09:m1"), U("h2:00")); },
+                IntegerError("m1")},
+            {"end hours before end minutes", [](const TDateThai& d) { d.DifTime(U("09:30"), U("h2:m2")); },
+                IntegerError("h2")},
         });
 }
 

@@ -10,6 +10,7 @@
 #include "platform/MessageDisplay.h"
 #include "support/Fixtures.h"
 #include "support/ScriptedQuery.h"
+#include "updater/DeploymentSettings.h"
 #include "updater/Links.h"
 #include "updater/RunUpdater.h"
 #include "updater/uVersionControl.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMetaProperty>
 #include <QPointer>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -66,7 +68,7 @@ class FakeLinks : public UpdaterLinks {
 public:
     TCustomQuery* CreateQuery(DataCenterConnection& connection, QObject* owner) override
     {
-        server = connection.Server;
+        connection_ = &connection;
         query = new ScriptedQuery(owner);
         query->answers = answers;
         query->log = executed;
@@ -84,8 +86,8 @@ public:
     QPointer<ScriptedQuery> query;
     std::shared_ptr<QStringList> executed = std::make_shared<QStringList>();
     QString openError;
-    QString server;
-    QString host;
+    DataCenterConnection* connection_ = nullptr; // the query's connection
+    QString host; // Socket1's Host when the link opened
 };
 
 ScriptedQuery::Answer versionRows(const QStringList& versions)
@@ -162,6 +164,12 @@ public:
         delete form.data();
     }
 };
+
+// All bytes of a literal, zero bytes inside included.
+template <size_t N> QByteArray Bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
 
 const QString MissingConfigText = QStringLiteral("ไม่พบไฟล์บันทึกการตั้งค่าของระบบ   ");
 
@@ -358,52 +366,200 @@ TEST_F(UpdateCycle, WindowIsAsDescribed)
     EXPECT_EQ(form->cdsConfig->FileName(), "Config.cds");
 }
 
-TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBox)
+TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBoxAndALineOnStderr)
 {
     links.openError = QStringLiteral("Unable to connect to 127.0.0.1:216");
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunUpdater(links), 1);
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_EQ(messages.shown[0].caption, "Application Error");
     EXPECT_EQ(messages.shown[0].text,
-        QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.")
-            .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+        QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.").arg(module));
+    EXPECT_EQ(stderrText,
+        QStringLiteral("%1: Exception Exception in module %2. Unable to connect to 127.0.0.1:216.\n")
+            .arg(QCoreApplication::applicationName(), module)
+            .toStdString());
     EXPECT_TRUE(launcher.opened.isEmpty());
 }
 
-TEST_F(UpdateCycle, DeploymentFileOverridesComponentSettings)
+TEST_F(UpdateCycle, ErrorBoxOfTheCycleIsAlsoALineOnStderr)
 {
-    folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
-        "; site settings\n[uniConnDataCenter]\nServer=db.example.org\nPort=3307\n\n[Socket1]\nHost=10.1.2.3\n");
-    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
-    EXPECT_EQ(links.server, "db.example.org");
-    EXPECT_EQ(form->uniConnDataCenter->Port, 3307);
-    EXPECT_EQ(links.host, "10.1.2.3");
+    writeConfig({{"ClientVersion", "Velkaro", "1.0"}});
+    links.answers[VersionQuery].error = QStringLiteral("Lost connection to MySQL server during query");
+    ::testing::internal::CaptureStderr();
+    runCycle();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        QCoreApplication::applicationName().toStdString() + ": Lost connection to MySQL server during query\n");
 }
 
-TEST_F(UpdateCycle, DeploymentFileErrorsNameFileSectionAndKey)
+// The deployment file: what a site deploys reaches the links before they open.
+TEST_F(UpdateCycle, DeploymentFileSetsTheLinksConnectionSettingsBeforeTheyOpen)
+{
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+        "\xEF\xBB\xBF; site settings\r\n[uniConnDataCenter]\r\nServer=db.example.org\r\n  port = 3307 \r\n"
+        "Database=\nUsername=velkaro\nPassword= p=w;rd \nProviderName=MySQL\n"
+        "SpecificOptions=MySQL.UseUnicode=True; MySQL.ConnectionTimeout=5\n\n"
+        "[Socket1]\nHost=10.1.2.3\n[SOCKET1]\nPort=2160\nServerName=VelkaroAS.Other\n"
+        "[uniConnDataCenter]\n# a section may come back\n");
+    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+    const DataCenterConnection& db = *form->uniConnDataCenter;
+    EXPECT_EQ(db.Server, "db.example.org");
+    EXPECT_EQ(db.Port, 3307);
+    EXPECT_EQ(db.Database, "");
+    EXPECT_EQ(db.Username, "velkaro");
+    EXPECT_EQ(db.Password, "p=w;rd");
+    EXPECT_EQ(db.ProviderName, "MySQL");
+    EXPECT_EQ(db.SpecificOptions, QStringList({"MySQL.UseUnicode=True", "MySQL.ConnectionTimeout=5"}));
+    EXPECT_EQ(links.connection_, form->uniConnDataCenter) << "the query runs on the deployed connection";
+    EXPECT_EQ(links.host, "10.1.2.3") << "the link opened after the file was applied";
+    EXPECT_EQ(form->Socket1->Port, 2160);
+    EXPECT_EQ(form->Socket1->ServerName, "VelkaroAS.Other");
+
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nAddress=192.168.0.255\n");
+    delete form.data();
+    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+    EXPECT_EQ(form->Socket1->Address, "192.168.0.255");
+    EXPECT_EQ(form->Socket1->Host, "") << "an address empties the host name";
+}
+
+TEST_F(UpdateCycle, DeploymentFileRefusesAnythingButTheLinksSettings)
 {
     const QString ini = folder.File(QStringLiteral("VelkaroVersionControl.ini"));
+    const QString socketKeys = "; [Socket1] takes Host, Address, Port, ServerName";
+    const QString dbKeys
+        = "; [uniConnDataCenter] takes Server, Port, Database, Username, Password, ProviderName, SpecificOptions";
+    const QString port = ": a port is a whole number from 1 to 65535";
+    const QString host = ": a host name or address: not empty, no blanks, at most 255 characters";
     struct Case {
+        const char* name;
         QByteArray content;
-        QString message;
+        QString message; // after "<file>, "
     };
     const Case cases[] = {
-        {"[uniConnDataCentre]\nServer=x\n",
-            ini
-                + ", line 1: unknown section [uniConnDataCentre]: the window has no "
-                  "component of that name"},
-        {"[Socket1]\nHostName=x\n", ini + ", line 2: unknown key HostName in section [Socket1]"},
-        {"[Socket1]\nPort=abc\n", ini + ", line 2: invalid value \"abc\" for key Port in section [Socket1]"},
-        {"Host=x\n", ini + ", line 1: key Host stands before any [section]"},
+        {"a table opened from the file (crashed once)", "[cdsAnyPropose]\nActive=true\n",
+            "line 2: unknown key Active in section [cdsAnyPropose]; [cdsAnyPropose] has no deployment settings (only "
+            "[uniConnDataCenter] and [Socket1] have)"},
+        {"the query's text", "[qryAnyPropose]\nSQL=drop table x\n",
+            "line 2: unknown key SQL in section [qryAnyPropose]; [qryAnyPropose] has no deployment settings (only "
+            "[uniConnDataCenter] and [Socket1] have)"},
+        {"a component's name", "[Socket1]\nName=Socket2\n",
+            "line 2: unknown key Name in section [Socket1]" + socketKeys},
+        {"a misspelled key", "[uniConnDataCenter]\nHost=x\n",
+            "line 2: unknown key Host in section [uniConnDataCenter]" + dbKeys},
+        {"unknown section", "[uniConnDataCentre]\nServer=x\n",
+            "line 1: unknown section [uniConnDataCentre]: the window has no component of that name"},
+        {"the window itself", "[frmVersionControl]\n",
+            "line 1: unknown section [frmVersionControl]: the window has no component of that name"},
+        {"empty section name", "[]\n", "line 1: unknown section []: the window has no component of that name"},
+        {"unclosed section", "[Socket1\n", "line 1: malformed section line \"[Socket1\""},
+        {"key before any section", "Host=x\n", "line 1: key Host stands before any [section]"},
+        {"line without =", "[Socket1]\nHost\n", "line 2: expected key=value, found \"Host\""},
+        {"port not a number", "[Socket1]\nPort=abc\n",
+            "line 2: invalid value \"abc\" for key Port in section [Socket1]" + port},
+        {"port that wrapped once", "[uniConnDataCenter]\nPort=99999999999\n",
+            "line 2: invalid value \"99999999999\" for key Port in section [uniConnDataCenter]" + port},
+        {"negative port", "[Socket1]\nPort=-5\n",
+            "line 2: invalid value \"-5\" for key Port in section [Socket1]" + port},
+        {"port 0", "[Socket1]\nPort=0\n", "line 2: invalid value \"0\" for key Port in section [Socket1]" + port},
+        {"port 65536", "[Socket1]\nPort=65536\n",
+            "line 2: invalid value \"65536\" for key Port in section [Socket1]" + port},
+        {"empty port", "[Socket1]\nPort=\n", "line 2: invalid value \"\" for key Port in section [Socket1]" + port},
+        {"empty server", "[uniConnDataCenter]\nServer=\n",
+            "line 2: invalid value \"\" for key Server in section [uniConnDataCenter]" + host},
+        {"blank in a host", "[Socket1]\nHost=app server\n",
+            "line 2: invalid value \"app server\" for key Host in section [Socket1]" + host},
+        {"empty server name", "[Socket1]\nServerName=\n",
+            "line 2: invalid value \"\" for key ServerName in section [Socket1]: it may not be empty"},
+        {"address out of range", "[Socket1]\nAddress=10.0.0.256\n",
+            "line 2: invalid value \"10.0.0.256\" for key Address in section [Socket1]: a dotted IPv4 address such as "
+            "10.0.0.5"},
+        {"option without prefix", "[uniConnDataCenter]\nSpecificOptions=UseUnicode=True\n",
+            "line 2: invalid value \"UseUnicode=True\" for key SpecificOptions in section [uniConnDataCenter]: options "
+            "are Prefix.Name=Value entries separated by \";\""},
+        {"a key given twice, across repeated sections",
+            "[Socket1]\nPort=216\n[uniConnDataCenter]\n[Socket1]\nport=217\n",
+            "line 5: key Port in section [Socket1] was already set on line 2"},
+        {"host and address", "[Socket1]\nAddress=10.0.0.5\nHost=app\n",
+            "line 3: key Host in section [Socket1]: Address was set on line 2; give one of the two"},
+        {"binary junk", Bytes("[Socket1]\n\xff\xfe\x00\x01junk"), "line 2: not UTF-8 text"},
+        {"a control character", Bytes("[Socket1]\nHost=a\x00\x1b[2Jb\n"),
+            "line 2: control character U+0000 in the line"},
+        {"a huge key is shortened", "[Socket1]\n" + QByteArray(5000, 'k') + "=1\n",
+            "line 2: unknown key " + QString(60, u'k') + "... in section [Socket1]" + socketKeys},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.content.toStdString());
+        SCOPED_TRACE(c.name);
         folder.Write(QStringLiteral("VelkaroVersionControl.ini"), c.content);
         try {
-            TfrmVersionControl form(links, ini);
+            TfrmVersionControl refused(links, ini);
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), c.message);
+            EXPECT_EQ(e.Message(), ini + ", " + c.message);
         }
     }
+
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), QByteArray(64 * 1024 + 1, '#'));
+    EXPECT_THROW(TfrmVersionControl(links, ini), Exception) << "a file beyond 64 KiB";
+    QFile::remove(ini);
+    QDir(folder.Path()).mkdir(QStringLiteral("VelkaroVersionControl.ini"));
+    try {
+        TfrmVersionControl refused(links, ini);
+        ADD_FAILURE() << "a folder was read";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot open file \"%1\". Is a directory").arg(ini));
+    }
+}
+
+TEST_F(UpdateCycle, DeploymentFileCanSetNoOtherPropertyOfAnyComponent)
+{
+    form = new TfrmVersionControl(links, QString());
+    const QString ini = folder.File(QStringLiteral("VelkaroVersionControl.ini"));
+    const QStringList deployable = {"uniConnDataCenter.Server", "uniConnDataCenter.Port", "uniConnDataCenter.Database",
+        "uniConnDataCenter.Username", "uniConnDataCenter.Password", "uniConnDataCenter.ProviderName",
+        "uniConnDataCenter.SpecificOptions", "Socket1.Host", "Socket1.Address", "Socket1.Port", "Socket1.ServerName"};
+    int tried = 0;
+    for (QObject* component : form->children()) {
+        if (component->objectName().isEmpty())
+            continue;
+        const QMetaObject* meta = component->metaObject();
+        for (int i = 0; i < meta->propertyCount(); ++i) {
+            const QString name = QString::fromLatin1(meta->property(i).name());
+            const QString setting = component->objectName() + u'.' + name;
+            SCOPED_TRACE(setting.toStdString());
+            folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+                QStringLiteral("[%1]\n%2=1\n").arg(component->objectName(), name).toUtf8());
+            ++tried;
+            try {
+                ApplyDeploymentSettings(form, ini);
+                EXPECT_TRUE(deployable.contains(setting)) << "set by the file";
+            } catch (const Exception& e) {
+                EXPECT_EQ(
+                    e.Message().contains(QStringLiteral("unknown key %1 ").arg(name)), !deployable.contains(setting))
+                    << e.what();
+            }
+        }
+    }
+    EXPECT_GT(tried, 100);
+    EXPECT_EQ(form->Socket1->Port, 1) << "the one setting of each kind that was valid";
+
+    // A faulty file changes nothing, not even the lines before the fault.
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nServerName=changed\nPort=0\n");
+    EXPECT_THROW(ApplyDeploymentSettings(form, ini), Exception);
+    EXPECT_EQ(form->Socket1->ServerName, "1");
+}
+
+TEST_F(UpdateCycle, DeploymentFileFaultEndsTheProgramWithTheFatalBox)
+{
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[cdsAnyPropose]\nActive=true\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunUpdater(links), 1);
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_EQ(messages.shown[0].caption, "Application Error");
+    EXPECT_TRUE(messages.shown[0].text.contains("unknown key Active in section [cdsAnyPropose]"));
+    EXPECT_NE(stderrText.find("unknown key Active in section [cdsAnyPropose]"), std::string::npos) << stderrText;
+    EXPECT_TRUE(links.host.isEmpty()) << "the link never opened";
+    EXPECT_TRUE(launcher.opened.isEmpty());
 }
