@@ -136,8 +136,8 @@ TEST(UniConnection, AnInvalidOptionValueStopsTheConnect)
     Scripted s {QStringList()};
     // The native connection takes a new list at once, and again at each
     // connect until a list passes.
-    EXPECT_EQ(raisedText<EDatabaseError>(
-                  [&] { s.connection.SetSpecificOptions({QStringLiteral("MySQL.UseUnicode=yes")}); }),
+    EXPECT_EQ(
+        raisedText<EDatabaseError>([&] { s.connection.SetSpecificOptions({QStringLiteral("MySQL.UseUnicode=yes")}); }),
         "Invalid value: yes for option UseUnicode");
     EXPECT_EQ(raisedText<EDatabaseError>([&] { s.connection.Connect(); }), "Invalid value: yes for option UseUnicode");
     EXPECT_FALSE(s.connection.Connected());
