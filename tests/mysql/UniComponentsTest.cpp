@@ -10,6 +10,7 @@
 #include "mysql/MyError.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
+#include "mysql/MySQLOptions.h"
 #include "mysql/MySQLUniProvider.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/UniConnection.h"
@@ -407,4 +408,73 @@ TEST(MySQLCommand, ACommandWhileAResultIsPendingIsOutOfSync)
     first.ReleaseResult();
     EXPECT_EQ(s.Native().Session()->Status(), msReady);
     EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(MySQLConnection, EveryPropertyIdRoundTrips)
+{
+    TMySQLConnection native;
+    struct Case {
+        int id;
+        Variant value;
+    };
+    const Case cases[] = {
+        {prop::Database, Variant(QStringLiteral("VelkaroDB"))},
+        {prop::Port, Variant(3307)},
+        {prop::DisconnectedMode, Variant(true)},
+        {prop::EnableBCD, Variant(true)},
+        {prop::EnableFMTBCD, Variant(true)},
+        {prop::ConnectionTimeout, Variant(5)},
+        {prop::Compress, Variant(true)},
+        {prop::Charset, Variant(QStringLiteral("latin1"))},
+        {prop::Protocol, Variant(int(mpTCP))},
+        {prop::UseUnicode, Variant(true)},
+        {prop::EmbeddedParams, Variant(QStringLiteral("--datadir=x"))},
+        {prop::SSLChipherList, Variant(QStringLiteral("c"))},
+        {prop::SSLCACert, Variant(QStringLiteral("ca"))},
+        {prop::SSLKey, Variant(QStringLiteral("k"))},
+        {prop::SSLCert, Variant(QStringLiteral("cert"))},
+        {prop::Embedded, Variant(true)},
+        {prop::Direct, Variant(false)},
+        {prop::CheckPrecision, Variant(true)},
+        {prop::OptimizedBigint, Variant(true)},
+        {prop::CheckBackslashes, Variant(true)},
+        {prop::NullForZeroDateValue, Variant(true)},
+        {prop::HttpUrl, Variant(QStringLiteral("http://x/tunnel.php"))},
+        {prop::HttpUsername, Variant(QStringLiteral("u"))},
+        {prop::HttpPassword, Variant(QStringLiteral("p"))},
+        {prop::ProxyHostname, Variant(QStringLiteral("proxy"))},
+        {prop::ProxyPort, Variant(8080)},
+        {prop::ProxyUsername, Variant(QStringLiteral("pu"))},
+        {prop::ProxyPassword, Variant(QStringLiteral("pp"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        Variant before;
+        ASSERT_TRUE(native.GetProp(c.id, before));
+        EXPECT_FALSE(before == c.value) << "the case must change the value";
+        EXPECT_TRUE(native.SetProp(c.id, c.value));
+        Variant after;
+        EXPECT_TRUE(native.GetProp(c.id, after));
+        EXPECT_TRUE(after == c.value);
+    }
+    Variant unknown;
+    EXPECT_FALSE(native.SetProp(prop::FetchAll, Variant(true)));
+    EXPECT_FALSE(native.GetProp(9999, unknown));
+    // The modes this client does not have are refused at connect.
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { native.Connect(); }),
+        "This MySQL client has only the direct protocol: set MySQL.Direct=True and MySQL.Embedded=False");
+    EXPECT_FALSE(native.GetConnected());
+}
+
+TEST(MySQLConnection, TheProviderSetsCheckPrecisionBeforeTheOptionsAndDefaultsTheRest)
+{
+    Scripted s {QStringList {QStringLiteral("MySQL.ConnectionTimeout=7")}};
+    Variant value;
+    ASSERT_TRUE(s.Native().GetProp(prop::CheckPrecision, value));
+    EXPECT_TRUE(value.ToBool());
+    ASSERT_TRUE(s.Native().GetProp(prop::ConnectionTimeout, value));
+    EXPECT_EQ(value.ToInt(), 7);
+    ASSERT_TRUE(s.Native().GetProp(prop::Direct, value));
+    EXPECT_TRUE(value.ToBool());
+    EXPECT_EQ(TMySQLConnection::ClientVersion, QByteArrayView("7.0.0 Direct"));
 }
