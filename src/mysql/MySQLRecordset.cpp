@@ -146,7 +146,7 @@ void TMySQLRecordset::FetchAll(const TRowProc& row)
         command_.SetCursorState(csFetchingAll);
         while (command_.Fetch()) {
             for (int i = 0; i < count; ++i)
-                values[i] = DecodeValue(fields_[i], result->Value(i), result->IsNull(i));
+                DecodeValueInto(fields_[i], result->Value(i), result->IsNull(i), values[i]);
             row(values);
         }
         command_.SetCursorState(csFetched);
