@@ -8,21 +8,21 @@
 //   the provider); the SQL lines are set while no result is open.
 // - Open runs the statement and reads its result's columns, raising when
 //   the statement gives none ("Query must return exactly result set - use
-//   Execute"); FieldDefs then describes them. FetchAll hands every row to
-//   Row, in order, and releases the result at its end (further results of
-//   the statement are read and dropped then). Close releases what is still
-//   open. After a failure nothing is pending: the result is released.
+//   Execute"); FieldDefs then describes them (the names made unique by
+//   ResultFieldNames). FetchAll appends every row, in order, to Rows (the
+//   dataset's appender for those FieldDefs) and releases the result at its
+//   end (further results of the statement are read and dropped then). Close
+//   releases what is still open. After a failure nothing is pending: the
+//   result is released.
 // - Execute runs a statement whose results are not wanted (any are read
 //   and dropped); RowsAffected gives its count.
 
-#include "data/DataPacket.h"
 #include "data/Field.h"
+#include "data/RowAppender.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 namespace velkaro {
 
@@ -45,8 +45,7 @@ public:
     virtual void Open() = 0;
     virtual bool Active() const = 0;
     virtual QList<TFieldDef> FieldDefs() const = 0;
-    using TRowProc = std::function<void(const QList<StoredValue>& row)>;
-    virtual void FetchAll(const TRowProc& row) = 0;
+    virtual void FetchAll(RowAppender& rows) = 0;
     virtual void Close() = 0;
 
     virtual void Execute() = 0;

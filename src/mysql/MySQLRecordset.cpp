@@ -5,6 +5,8 @@
 #include "mysql/MySQLFieldValue.h"
 #include "mysql/MySQLOptions.h"
 
+#include <vector>
+
 namespace velkaro {
 
 namespace {
@@ -128,26 +130,35 @@ void TMySQLRecordset::Open()
 
 QList<TFieldDef> TMySQLRecordset::FieldDefs() const
 {
+    QStringList columnNames;
+    columnNames.reserve(fields_.size());
+    for (const TMySQLFieldDesc& desc : fields_)
+        columnNames.append(desc.Name);
+    const QStringList names = ResultFieldNames(columnNames);
     QList<TFieldDef> defs;
     defs.reserve(fields_.size());
-    for (const TMySQLFieldDesc& desc : fields_)
-        defs.append(ToFieldDef(desc));
+    for (int i = 0; i < fields_.size(); ++i) {
+        defs.append(ToFieldDef(fields_[i]));
+        defs.back().Name = names[i];
+    }
     return defs;
 }
 
-void TMySQLRecordset::FetchAll(const TRowProc& row)
+void TMySQLRecordset::FetchAll(RowAppender& rows)
 {
     if (!active_)
         return;
     try {
         const TMySqlResultSet* result = command_.Result();
         const int count = int(fields_.size());
-        QList<StoredValue> values(count);
+        std::vector<StoredValue> values(static_cast<size_t>(count));
         command_.SetCursorState(csFetchingAll);
         while (command_.Fetch()) {
-            for (int i = 0; i < count; ++i)
-                DecodeValueInto(fields_[i], result->Value(i), result->IsNull(i), values[i]);
-            row(values);
+            for (int i = 0; i < count; ++i) {
+                DecodeValueInto(fields_[i], result->Value(i), result->IsNull(i), values[size_t(i)]);
+                rows.Add(values[size_t(i)]);
+            }
+            rows.EndRow();
         }
         command_.SetCursorState(csFetched);
         command_.ReleaseResult();

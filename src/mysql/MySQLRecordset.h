@@ -9,8 +9,9 @@
 // dataset options below). A statement without result columns raises
 // "Query must return exactly result set - use Execute" once its results
 // are released. FetchAll reads the rows one at a time from the socket,
-// decodes each value by its descriptor (DecodeValue) and releases the
-// result at the end. A failure on the way releases the result (drains what
+// decodes each value by its descriptor (DecodeValueInto, one reused value
+// per column) straight into the dataset's appender, and releases the result
+// at the end. A failure on the way releases the result (drains what
 // is left, where the link still stands) and propagates.
 //
 // Dataset options (SetProp, ids of MySQLOptions.h): FetchAll, CommandTimeout
@@ -46,7 +47,7 @@ public:
     bool Active() const override { return active_; }
     const QList<TMySQLFieldDesc>& FieldDescs() const { return fields_; }
     QList<TFieldDef> FieldDefs() const override;
-    void FetchAll(const TRowProc& row) override;
+    void FetchAll(RowAppender& rows) override;
     void Close() override;
 
     void Execute() override;

@@ -134,7 +134,6 @@ void TUniQuery::InternalOpen()
 {
     TUniConnection* connection = checkConnection();
     tableName_.clear();
-    keyFields_.clear();
     connection->InternalConnect();
     counted_ = true;
     try {
@@ -143,11 +142,7 @@ void TUniQuery::InternalOpen()
         rowsAffected_ = recordSet->RowsAffected();
         FieldDefs() = recordSet->FieldDefs();
         tableName_ = recordSet->TableName();
-        const QList<TFieldDef> defs = FieldDefs();
-        std::vector<QByteArray> records;
-        recordSet->FetchAll(
-            [&](const QList<StoredValue>& row) { records.push_back(datapacket::EncodeRecord(defs, row)); });
-        AdoptRecords(QByteArray(), std::move(records));
+        recordSet->FetchAll(AppendRows());
     } catch (...) {
         counted_ = false;
         if (connection_)
@@ -159,7 +154,6 @@ void TUniQuery::InternalOpen()
 void TUniQuery::InternalClose()
 {
     tableName_.clear();
-    keyFields_.clear();
     if (!counted_)
         return;
     counted_ = false;

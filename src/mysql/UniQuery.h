@@ -65,9 +65,8 @@ public:
     QString PSGetDefaultOrder() const;
     // The physical table of the result ("" for a result of no table).
     QString PSGetTableName() const { return tableName_; }
-    // The fields of the result that belong to a key of their table,
-    // separated by ";".
-    QString PSGetKeyFields() const { return keyFields_; }
+    // PSGetKeyFields (TDataSet): the fields of the result that belong to a
+    // key of their table.
     bool PSIsSQLBased() const { return true; }
     bool PSIsSQLSupported() const { return true; }
     bool PSInTransaction() const;
@@ -89,7 +88,6 @@ private:
     qint64 rowsAffected_ = -1;
     QString finalSql_;
     QString tableName_;
-    QString keyFields_;
 };
 
 } // namespace velkaro

@@ -478,3 +478,42 @@ TEST(MySQLConnection, TheProviderSetsCheckPrecisionBeforeTheOptionsAndDefaultsTh
     EXPECT_TRUE(value.ToBool());
     EXPECT_EQ(TMySQLConnection::ClientVersion, QByteArrayView("7.0.0 Direct"));
 }
+
+TEST(UniQuery, ResultColumnsAsFieldsWithTheirNamesAndKeysAsAProviderAsks)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    const QByteArray sql = "SELECT * FROM t JOIN u ON u.ID = t.ID ORDER BY t.ID DESC, `Name`";
+    s.peer.Expect(QueryPacket(sql)).Answer(ResultPackets(
+        {ColumnDef41("ID", mtLong, 11, PRI_KEY_FLAG | NOT_NULL_FLAG | AUTO_INCREMENT_FLAG, 63),
+            ColumnDef41("ID", mtLong, 10, UNSIGNED_FLAG, 63, 0, "u"),
+            ColumnDef41("ID_1", mtVarString, 60, UNIQUE_KEY_FLAG, 33), ColumnDef41("", mtNull, 0, 0, 63, 0, "")},
+        {{"1", "2", "x", QByteArray()}}));
+    TUniQuery query;
+    query.SetConnection(&s.connection);
+    query.SQL() = {QString::fromLatin1(sql)};
+    query.Open();
+    QStringList names;
+    for (int i = 0; i < query.FieldCount(); ++i)
+        names.append(query.Fields(i)->FieldName());
+    EXPECT_EQ(names, QStringList({"ID", "ID_2", "ID_1", "Column4"}));
+    EXPECT_EQ(query.FieldByName(QStringLiteral("ID_2"))->AsString(), "2");
+    EXPECT_EQ(query.FieldByName(QStringLiteral("ID_2"))->DataType(), TFieldType::ftLongWord);
+    EXPECT_TRUE(query.Fields(0)->Def().AutoIncrement);
+    EXPECT_TRUE(query.Fields(1)->Def().Unsigned);
+    EXPECT_TRUE(query.Fields(3)->ReadOnly()) << "a NULL column";
+
+    EXPECT_EQ(query.PSGetKeyFields(), "ID;ID_1");
+    EXPECT_EQ(query.PSGetDefaultOrder(), "ID;Name");
+    EXPECT_EQ(query.PSGetTableName(), "t");
+    EXPECT_EQ(query.PSGetQuoteChar(), "\"");
+    EXPECT_TRUE(query.PSIsSQLBased());
+    EXPECT_TRUE(query.PSIsSQLSupported());
+    EXPECT_FALSE(query.PSInTransaction());
+    query.PSSetCommandText(QString());
+    EXPECT_TRUE(query.Active()) << "an empty text changes nothing";
+    query.PSSetCommandText(QStringLiteral("SELECT 2"));
+    EXPECT_FALSE(query.Active());
+    EXPECT_EQ(query.SQL(), QStringList {"SELECT 2"});
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
