@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 using namespace velkaro;
@@ -125,6 +126,7 @@ int main(int argc, char** argv)
     query.SQL() = {sql};
 
     std::vector<double> times;
+    std::vector<double> cpuTimes; // this process's processor time (user and system)
     qint64 wireBytes = 0;
     qint64 peakGrowthKiB = 0;
     qint64 keptKiB = 0;
@@ -133,9 +135,11 @@ int main(int argc, char** argv)
         query.Close();
         const qint64 rssBefore = statusKiB("VmRSS:");
         received = 0;
+        const std::clock_t cpuStart = std::clock();
         const Clock::time_point start = Clock::now();
         query.Open();
         times.push_back(msSince(start));
+        cpuTimes.push_back(1000.0 * double(std::clock() - cpuStart) / CLOCKS_PER_SEC);
         if (run == 0) {
             wireBytes = received;
             peakGrowthKiB = statusKiB("VmHWM:") - rssBefore;
@@ -149,6 +153,8 @@ int main(int argc, char** argv)
     std::printf("TUniQuery FetchAll: %d rows, %d runs\n", rows, runs);
     std::printf("  time: median %.0f ms, best %.0f ms, first %.0f ms\n", sorted[sorted.size() / 2], sorted.front(),
         times.front());
+    std::sort(cpuTimes.begin(), cpuTimes.end());
+    std::printf("  processor time of this process: median %.0f ms an open\n", cpuTimes[cpuTimes.size() / 2]);
     std::printf("  result on the wire: %lld bytes (%.1f MiB)\n", static_cast<long long>(wireBytes), wireMiB);
     std::printf("  memory, first open: peak growth %.1f MiB (%.2fx the wire bytes), kept by the open query %.1f MiB "
                 "(%.2fx)\n",

@@ -477,8 +477,10 @@ void DecodeValueInto(const TMySQLFieldDesc& desc, QByteArrayView value, bool isN
     out.isNull = true;
     out.integer = 0;
     out.real = 0;
-    out.bytes.resize(0);
-    out.text.resize(0);
+    if (!out.bytes.isEmpty())
+        out.bytes.resize(0);
+    if (!out.text.isEmpty())
+        out.text.resize(0);
     if (isNull)
         return;
     switch (desc.Kind) {
