@@ -484,11 +484,12 @@ TEST(UniQuery, ResultColumnsAsFieldsWithTheirNamesAndKeysAsAProviderAsks)
     Scripted s;
     s.ScriptRoadLogin();
     const QByteArray sql = "SELECT * FROM t JOIN u ON u.ID = t.ID ORDER BY t.ID DESC, `Name`";
-    s.peer.Expect(QueryPacket(sql)).Answer(ResultPackets(
-        {ColumnDef41("ID", mtLong, 11, PRI_KEY_FLAG | NOT_NULL_FLAG | AUTO_INCREMENT_FLAG, 63),
-            ColumnDef41("ID", mtLong, 10, UNSIGNED_FLAG, 63, 0, "u"),
-            ColumnDef41("ID_1", mtVarString, 60, UNIQUE_KEY_FLAG, 33), ColumnDef41("", mtNull, 0, 0, 63, 0, "")},
-        {{"1", "2", "x", QByteArray()}}));
+    s.peer.Expect(QueryPacket(sql))
+        .Answer(ResultPackets(
+            {ColumnDef41("ID", mtLong, 11, PRI_KEY_FLAG | NOT_NULL_FLAG | AUTO_INCREMENT_FLAG, 63),
+                ColumnDef41("ID", mtLong, 10, UNSIGNED_FLAG, 63, 0, "u"),
+                ColumnDef41("ID_1", mtVarString, 60, UNIQUE_KEY_FLAG, 33), ColumnDef41("", mtNull, 0, 0, 63, 0, "")},
+            {{"1", "2", "x", QByteArray()}}));
     TUniQuery query;
     query.SetConnection(&s.connection);
     query.SQL() = {QString::fromLatin1(sql)};
@@ -515,5 +516,39 @@ TEST(UniQuery, ResultColumnsAsFieldsWithTheirNamesAndKeysAsAProviderAsks)
     query.PSSetCommandText(QStringLiteral("SELECT 2"));
     EXPECT_FALSE(query.Active());
     EXPECT_EQ(query.SQL(), QStringList {"SELECT 2"});
+    EXPECT_EQ(s.peer.Verify(), QString());
+}
+
+TEST(UniQuery, DatasetOptionsComeFromItsSpecificOptions)
+{
+    Scripted s;
+    s.ScriptRoadLogin();
+    const QList<QByteArray> columns
+        = {ColumnDef41("n", mtLong, 11, 0, 63), ColumnDef41("at", mtDateTime, 19, BINARY_FLAG, 63)};
+    const QByteArray result = ResultPackets(columns, {{"7", "0000-00-00 00:00:00"}});
+    s.peer.Expect(QueryPacket("SELECT n, at FROM t")).Answer(result);
+    s.peer.Expect(QueryPacket("SELECT n, at FROM t")).Answer(result);
+    TUniQuery query;
+    query.SetConnection(&s.connection);
+    query.SQL() = {QStringLiteral("SELECT n, at FROM t")};
+
+    query.SetSpecificOptions({QStringLiteral("MySQL.NullForZeroDate=False"), QStringLiteral("CommandTimeout=5")});
+    query.Open();
+    EXPECT_EQ(s.peer.GetTimeout(), 5);
+    EXPECT_FALSE(query.Fields(1)->IsNull());
+    EXPECT_EQ(query.Fields(1)->AsString(), "01/01/0100") << "the zero date without NullForZeroDate";
+    query.Close();
+
+    query.SetSpecificOptions({QStringLiteral("MySQL.FieldsAsString=True")});
+    query.Open();
+    EXPECT_EQ(query.Fields(0)->DataType(), TFieldType::ftWideString);
+    EXPECT_EQ(query.Fields(0)->AsString(), "7");
+    EXPECT_EQ(s.peer.GetTimeout(), 31536000) << "every option not given takes its default again";
+    query.Close();
+
+    query.SetSpecificOptions({QStringLiteral("MySQL.FetchAll=maybe")});
+    EXPECT_EQ(raisedText<EDatabaseError>([&] { query.Open(); }), "Invalid value: maybe for option FetchAll");
+    EXPECT_FALSE(query.Active());
+    EXPECT_EQ(s.connection.ConnectCount(), 0);
     EXPECT_EQ(s.peer.Verify(), QString());
 }
