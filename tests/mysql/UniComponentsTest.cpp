@@ -14,6 +14,7 @@
 #include "mysql/MySQLUniProvider.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/UniConnection.h"
+#include "platform/RegionalSettings.h"
 #include "support/Fixtures.h"
 #include "support/ScriptedVio.h"
 
@@ -159,6 +160,45 @@ TEST(UniConnection, ProviderNameIsResolvedAndFixedWhileConnected)
     EXPECT_EQ(raisedText<EDatabaseError>([&] { s.connection.SetProviderName(QStringLiteral("Other")); }),
         "This operation is not allowed on active connection");
     EXPECT_EQ(s.connection.ProviderName(), "MySQL");
+}
+
+TEST(UniConnection, CredentialsTravelInUtf8OrInTheAnsiCodePage)
+{
+    const FixedRegionalSettings thai; // code page 874
+    platform::SetRegionalSettings(&thai);
+    const QString user = U("สมชาย");
+    const QString password = U("รหัส");
+    struct Case {
+        QStringList options;
+        quint8 charset;
+        QByteArray user, password;
+    };
+    const Case cases[] = {
+        {{"MySQL.UseUnicode=True"}, 33, user.toUtf8(), password.toUtf8()},
+        {{}, 8, Hex("ca c1 aa d2 c2"), Hex("c3 cb d1 ca")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.charset);
+        Scripted s(c.options);
+        s.connection.SetUsername(user);
+        s.connection.SetPassword(password);
+        QByteArray login;
+        ByteWriter w(login);
+        w.U32(0x3A28F);
+        w.U32(0x40000000);
+        w.U8(c.charset);
+        w.Fill(0, 23);
+        w.ZeroEnded(c.user);
+        w.U8(20);
+        w.Bytes(mysqlauth::NativeProof(c.password, Scramble));
+        w.ZeroEnded("VelkaroDB");
+        s.peer.Answer(Packet(0, Greeting41(Scramble))).Expect(Packet(1, login)).Answer(Packet(2, OkPacket()));
+        if (c.charset == 33)
+            s.peer.Expect(QueryPacket("SET NAMES utf8")).Answer(Packet(1, OkPacket()));
+        s.connection.Connect();
+        EXPECT_EQ(s.peer.Verify(), QString());
+    }
+    platform::SetRegionalSettings(nullptr);
 }
 
 TEST(UniConnection, ServerTextAndPortChooseTheEndpoint)
