@@ -144,10 +144,7 @@ void TServedConnection::Run()
                 throw LinkEnded {QStringLiteral("no request for %1 s").arg(context_.idleTimeoutMs / 1000)};
             if (ready.status == WaitStatus::Failed)
                 throw LinkEnded {SocketResult {SocketStatus::Failed, ready.code, 0}.ErrorText()};
-            const DataBlockRef request = readRequest();
-            if (!request)
-                throw LinkEnded {QStringLiteral("the client closed the link")};
-            serve(request);
+            serve(readRequest());
         }
     } catch (const LinkEnded& ended) {
         reason = ended.reason;

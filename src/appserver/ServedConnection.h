@@ -63,6 +63,7 @@ private:
 
     DataBlockRef Send(const DataBlockRef& block, bool waitForResult) override;
 
+    // The next whole request; raises LinkEnded when there is none to come.
     DataBlockRef readRequest();
     void readSome(char* into, qint64 count, qint64& done, const char* where);
     void serve(const DataBlockRef& request);
