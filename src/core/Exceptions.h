@@ -17,6 +17,10 @@ VELKARO_ERROR_CLASS(EVariantError, Exception) // variant conversions and operati
 VELKARO_ERROR_CLASS(EComponentError, Exception) // names of components
 VELKARO_ERROR_CLASS(EOleError, Exception) // late-bound call failures
 VELKARO_ERROR_CLASS(EInvalidOperation, Exception) // a call the object's state does not allow
+VELKARO_ERROR_CLASS(EClassNotFound, EStreamError) // "Class %s not found": a streamed class the program lacks
+VELKARO_ERROR_CLASS(EParserError, EStreamError) // the text form of a component stream
+VELKARO_ERROR_CLASS(EListError, Exception) // list positions
+VELKARO_ERROR_CLASS(EInvalidGraphic, Exception) // bytes that are not a picture of their kind
 
 // An error raised by a remote or local automation object, with its code.
 class EOleException : public EOleError {
@@ -48,6 +52,14 @@ inline constexpr const char* EngineNotLoadable = "Error loading table engine";
 inline constexpr const char* InvalidVariantOperation = "Invalid variant operation";
 inline constexpr const char* InvalidVariantTypeCast = "Invalid variant type conversion";
 inline constexpr const char* DuplicateName = "A component named %1 already exists";
+inline constexpr const char* InvalidImage = "Invalid stream format";
+inline constexpr const char* ClassNotFound = "Class %1 not found";
+inline constexpr const char* InvalidPropertyValue = "Invalid property value";
+inline constexpr const char* UnknownProperty = "Property %1 does not exist";
+inline constexpr const char* InvalidPropertyPath = "Invalid property path";
+inline constexpr const char* ParseError = "%1 on line %2";
+inline constexpr const char* ListIndexError = "List index out of bounds (%1)";
+inline constexpr const char* InvalidBitmap = "Bitmap image is not valid";
 } // namespace msg
 
 // The integer-conversion error for the text that failed to convert.

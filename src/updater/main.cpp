@@ -3,6 +3,7 @@
 #include "inhouse/InhouseUnits.h"
 #include "updater/Links.h"
 #include "updater/RunUpdater.h"
+#include "updater/StreamClasses.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     const velkaro::InhouseUnits units; // the in-house global instances, for the program's lifetime
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelkaroVersionControl"));
+    velkaro::RegisterUpdaterClasses();
     const auto links = velkaro::MakeProductionLinks();
     return velkaro::RunUpdater(*links);
 }

@@ -1,11 +1,15 @@
 #include "inhouse/Streamer.h"
+#include "core/Collection.h"
+#include "core/ComponentStreaming.h"
 #include "core/Exceptions.h"
+#include "data/ClientDataSet.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "support/Fixtures.h"
+#include "support/StreamSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +22,12 @@
 #include <functional>
 
 using namespace velkaro;
+using velkaro::testing::Hex;
 using velkaro::testing::ReadFile;
+using velkaro::testing::ToHex;
+using velkaro::testing::TSample;
+using velkaro::testing::TSampleItem;
+using velkaro::testing::U;
 using velkaro::testing::WriteFile;
 
 namespace {
@@ -48,6 +57,17 @@ public:
         return n;
     }
     std::vector<qint64> reads;
+};
+
+// A memory stream that notes the size of each write.
+class WriteCountingStream : public TMemoryStream {
+public:
+    qint64 Write(const void* buffer, qint64 count) override
+    {
+        writes.push_back(count);
+        return TMemoryStream::Write(buffer, count);
+    }
+    std::vector<qint64> writes;
 };
 
 // The file name of a folder that refuses new files while the object lives.
@@ -374,7 +394,322 @@ TEST(Streamer, GlobalInstance)
     EXPECT_EQ(Convert, nullptr);
     InitializeStreamer();
     ASSERT_NE(Convert, nullptr);
+    EXPECT_TRUE(Convert->FCompressed);
+    Convert->SetCompressed(false);
     EXPECT_FALSE(Convert->FCompressed);
     FinalizeStreamer();
     EXPECT_EQ(Convert, nullptr);
+}
+
+// ---- Blob fields -----------------------------------------------------------
+
+namespace {
+
+const QByteArray FiveBytes = Hex("01 02 03 04 05");
+
+// A table with one row: a blob holding 01 02 03 04 05, an empty blob, a
+// memo, a wide memo and three fields that are no blobs.
+class BlobFields : public StreamerTest {
+protected:
+    void SetUp() override
+    {
+        table.SetName(QStringLiteral("cdsDocs"));
+        table.FieldDefs() = {{QStringLiteral("Doc"), TFieldType::ftBlob}, {QStringLiteral("Copy"), TFieldType::ftBlob},
+            {QStringLiteral("Note"), TFieldType::ftMemo}, {QStringLiteral("WNote"), TFieldType::ftWideMemo},
+            {QStringLiteral("Title"), TFieldType::ftWideString, 10}, {QStringLiteral("Code"), TFieldType::ftString, 4},
+            {QStringLiteral("Num"), TFieldType::ftInteger}};
+        table.CreateDataSet();
+        table.Append();
+        Field("Doc")->SetAsBytes(FiveBytes);
+        Field("Note")->SetAsBytes("memo");
+        Field("WNote")->SetValue(Variant(U("บันทึก")));
+        Field("Title")->SetValue(Variant(QStringLiteral("title")));
+        Field("Code")->SetAsBytes("AB");
+        Field("Num")->SetValue(Variant(42));
+        table.Post();
+    }
+
+    TField* Field(const char* name) { return table.FieldByName(QString::fromLatin1(name)); }
+
+    TClientDataSet table;
+};
+
+} // namespace
+
+TEST_F(BlobFields, BlobToFileAndBackIntoAFieldInEditMode)
+{
+    EXPECT_TRUE(streamer.BlobToFile(table, QStringLiteral("Doc"), File("doc.bin")));
+    EXPECT_EQ(ToHex(ReadFile(File("doc.bin"))), ToHex(FiveBytes));
+
+    table.Edit();
+    EXPECT_TRUE(streamer.FileToBlob(table, QStringLiteral("Copy"), File("doc.bin")));
+    EXPECT_EQ(ToHex(Field("Copy")->AsBytes()), ToHex(FiveBytes));
+    table.Post();
+    EXPECT_EQ(ToHex(Field("Copy")->AsBytes()), ToHex(FiveBytes));
+
+    // Not in edit mode: nothing is stored.
+    WriteFile(File("other.bin"), "other");
+    EXPECT_FALSE(streamer.FileToBlob(table, QStringLiteral("Copy"), File("other.bin")));
+    EXPECT_EQ(ToHex(Field("Copy")->AsBytes()), ToHex(FiveBytes));
+}
+
+TEST_F(BlobFields, BlobToFileReplacesTheFileAsAWholeOrNotAtAll)
+{
+    const QByteArray old = pattern(3000);
+    WriteFile(File("doc.bin"), old);
+    EXPECT_TRUE(streamer.BlobToFile(table, QStringLiteral("Doc"), File("doc.bin")));
+    EXPECT_EQ(ToHex(ReadFile(File("doc.bin"))), ToHex(FiveBytes)) << "nothing of the longer old file remains";
+    EXPECT_TRUE(streamer.BlobToFile(table, QStringLiteral("Copy"), File("empty.bin")));
+    EXPECT_EQ(ReadFile(File("empty.bin")), QByteArray());
+
+    WriteFile(File("doc.bin"), old);
+    try {
+        streamer.BlobToFile(table, QStringLiteral("Nope"), File("doc.bin"));
+        FAIL() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("cdsDocs: Field 'Nope' not found"));
+    }
+    EXPECT_EQ(ReadFile(File("doc.bin")), old);
+
+    // A disk that takes only 1000 more bytes of this process's files.
+    table.Edit();
+    Field("Doc")->SetAsBytes(pattern(10000));
+    table.Post();
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = streamer.BlobToFile(table, QStringLiteral("Doc"), File("doc.bin"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadFile(File("doc.bin")), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList {"doc.bin", "empty.bin"})) << "no leftovers";
+}
+
+TEST_F(BlobFields, FilesThatCannotBeOpenedOrCreated)
+{
+    try {
+        streamer.FileToBlob(table, QStringLiteral("Doc"), File("missing.bin"));
+        FAIL() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(
+            e.Message(), QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(File("missing.bin")));
+    }
+    try {
+        streamer.BlobToFile(table, QStringLiteral("Doc"), File("no/such/folder/doc.bin"));
+        FAIL() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_TRUE(
+            e.Message().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(File("no/such/folder/doc.bin"))))
+            << e.what();
+    }
+}
+
+TEST_F(BlobFields, LoadFromBlobWritesTheFieldsBytesAtThePositionThenRewinds)
+{
+    struct Case {
+        const char* field;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"Doc", FiveBytes},
+        {"Copy", QByteArray()}, // null: nothing is written
+        {"Note", "memo"},
+        {"WNote", U("บันทึก").toUtf8()},
+        {"Title", "title"},
+        {"Num", "42"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        TMemoryStream s(QByteArray("xyz"));
+        s.SetPosition(1);
+        EXPECT_TRUE(streamer.LoadFromBlob(Field(c.field), &s));
+        EXPECT_EQ(ToHex(s.Bytes()), ToHex(QByteArray("x") + c.bytes + QByteArray("xyz").mid(1 + c.bytes.size())));
+        EXPECT_EQ(s.Position(), 0);
+    }
+    TMemoryStream s;
+    EXPECT_FALSE(streamer.LoadFromBlob(nullptr, &s));
+    EXPECT_FALSE(streamer.LoadFromBlob(Field("Doc"), nullptr));
+}
+
+TEST_F(BlobFields, SaveToBlobStoresTheWholeStreamOnlyWhenTheFieldHoldsItExactly)
+{
+    struct Case {
+        const char* name;
+        const char* field;
+        QByteArray stream;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"bytes into a blob", "Doc", Hex("00 FF 00 7F"), true},
+        {"nothing into a blob", "Doc", QByteArray(), true},
+        {"8-bit text into a memo", "Note", Hex("A1 A2 41"), true},
+        {"UTF-8 into a wide memo", "WNote", U("ข้อความ").toUtf8(), true},
+        {"bytes that are not UTF-8 into a wide memo", "WNote", Hex("C3 28"), false},
+        {"too long for the text field", "Code", "ABCDE", false},
+        {"fits the text field", "Code", "ABCD", true},
+        {"a number into a number", "Num", "123", true},
+        {"text into a number", "Num", "12a", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        table.Edit();
+        const QByteArray before = Field(c.field)->AsBytes();
+        TMemoryStream s(c.stream);
+        s.SetPosition(c.stream.size() / 2); // the whole stream counts
+        EXPECT_EQ(streamer.SaveToBlob(&s, Field(c.field)), c.stored);
+        EXPECT_EQ(ToHex(Field(c.field)->AsBytes()), ToHex(c.stored ? c.stream : before));
+        table.Cancel();
+    }
+
+    // Not in edit or insert mode.
+    TMemoryStream s(QByteArray("new"));
+    EXPECT_FALSE(streamer.SaveToBlob(&s, Field("Doc")));
+    EXPECT_EQ(ToHex(Field("Doc")->AsBytes()), ToHex(FiveBytes));
+    EXPECT_FALSE(streamer.SaveToBlob(nullptr, Field("Doc")));
+    table.Edit();
+    EXPECT_FALSE(streamer.SaveToBlob(&s, nullptr));
+    table.Cancel();
+}
+
+TEST_F(BlobFields, BlobFieldToOleVariantAndTheCompressOperations)
+{
+    const Variant doc = streamer.BlobFieldToOleVariant(table, QStringLiteral("Doc"));
+    ASSERT_EQ(doc.VType(), varArray | varByte);
+    EXPECT_EQ(ToHex(doc.ByteArrayData()), ToHex(FiveBytes));
+    const Variant empty = streamer.BlobFieldToOleVariant(table, QStringLiteral("Copy"));
+    ASSERT_EQ(empty.VType(), varArray | varByte);
+    EXPECT_EQ(empty.Array()->Bounds()[0].low, 0);
+    EXPECT_EQ(empty.Array()->Bounds()[0].high, -1);
+    EXPECT_EQ(streamer.BlobFieldToOleVariant(table, QStringLiteral("WNote")).ByteArrayData(), U("บันทึก").toUtf8());
+    EXPECT_TRUE(streamer.BlobFieldToOleVariant(table, QStringLiteral("Title")).IsNull());
+    EXPECT_TRUE(streamer.BlobFieldToOleVariant(table, QStringLiteral("Num")).IsNull());
+    EXPECT_THROW(streamer.BlobFieldToOleVariant(table, QStringLiteral("Nope")), EDatabaseError);
+
+    table.Edit();
+    TMemoryStream s(QByteArray("zzz"));
+    EXPECT_FALSE(streamer.SaveToBlobCompress(&s, Field("Doc")));
+    EXPECT_FALSE(streamer.LoadFromBlobCompress(Field("Doc"), &s));
+    EXPECT_EQ(ToHex(Field("Doc")->AsBytes()), ToHex(FiveBytes));
+    EXPECT_EQ(s.Bytes(), QByteArray("zzz"));
+    table.Cancel();
+}
+
+// ---- Components and collections ----------------------------------------------
+
+namespace {
+
+class StreamerComponents : public StreamerTest {
+protected:
+    void SetUp() override { RegisterClass<TSample>(); }
+    void TearDown() override { UnRegisterClass(TSample::staticMetaObject); }
+
+    static TCollection* captions(TCollection* c, int count, int width)
+    {
+        for (int i = 0; i < count; ++i)
+            static_cast<TSampleItem*>(c->Add())->Caption = QString(width, QChar(u'a' + i % 26));
+        return c;
+    }
+    static QStringList captionsOf(const TCollection& c)
+    {
+        QStringList list;
+        for (int i = 0; i < c.Count(); ++i)
+            list.append(static_cast<TSampleItem*>(c.Items(i))->Caption);
+        return list;
+    }
+};
+
+} // namespace
+
+TEST_F(StreamerComponents, ComponentsThroughByteArraysAndText)
+{
+    TSample owner;
+    auto* original = new TSample(&owner);
+    original->SetName(QStringLiteral("smpDoc"));
+    original->Caption = U("เอกสาร");
+    original->Lines = {QStringLiteral("a"), QStringLiteral("b")};
+    captions(original->Items(), 2, 3);
+
+    const Variant v = streamer.ComponentToVariant(*original);
+    ASSERT_EQ(v.VType(), varArray | varByte);
+    EXPECT_EQ(v.Array()->Bounds()[0].low, 0);
+    EXPECT_EQ(v.ByteArrayData(), ComponentToBinary(*original));
+
+    const std::unique_ptr<QObject> copy = streamer.VariantToComponent(v);
+    auto* sample = qobject_cast<TSample*>(copy.get());
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(sample->parent(), nullptr) << "a new component without an owner";
+    EXPECT_EQ(sample->Name(), QStringLiteral("smpDoc"));
+    EXPECT_EQ(sample->Caption, original->Caption);
+    EXPECT_EQ(sample->Lines, original->Lines);
+    EXPECT_EQ(captionsOf(*sample->Items()), captionsOf(*original->Items()));
+
+    const QString text = streamer.ComponentToString(*original);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("object smpDoc: velkaro::testing::TSample\n"))) << text.toStdString();
+    EXPECT_EQ(ObjectTextToBinary(text), v.ByteArrayData());
+
+    EXPECT_THROW(streamer.VariantToComponent(Variant(QStringLiteral("object"))), EVariantError);
+    try {
+        streamer.VariantToComponent(Variant::FromBytes("not a component"));
+        FAIL() << "no error";
+    } catch (const EReadError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Invalid stream format"));
+    }
+}
+
+TEST_F(StreamerComponents, CollectionsThroughStreamsUseA4096ByteBuffer)
+{
+    TCollection stored(ItemClassOf<TSampleItem>());
+    captions(&stored, 100, 40); // about 10,000 bytes
+    const QByteArray bytes = CollectionToBinary(stored);
+    ASSERT_GT(bytes.size(), 8192);
+
+    WriteCountingStream out;
+    out.WriteBuffer("head", 4);
+    streamer.SaveCollectionToStream(stored, out);
+    EXPECT_EQ(out.writes, (std::vector<qint64> {4, 4096, 4096, bytes.size() - 8192}));
+    EXPECT_EQ(out.Bytes().mid(4), bytes);
+
+    // Read from the stream's position; the stream is left just after the collection.
+    CountingStream in(QByteArray("head") + bytes + QByteArray("tail"));
+    in.SetPosition(4);
+    TCollection target(ItemClassOf<TSampleItem>());
+    streamer.LoadCollectionFromStream(in, target);
+    EXPECT_EQ(captionsOf(target), captionsOf(stored));
+    EXPECT_EQ(in.Position(), 4 + bytes.size());
+    for (qint64 n : in.reads)
+        EXPECT_LE(n, 4096);
+
+    // A failure leaves the collection and the stream's position alone.
+    TSample notACollection;
+    TMemoryStream wrong(ComponentToBinary(notACollection));
+    wrong.SetPosition(0);
+    try {
+        streamer.LoadCollectionFromStream(wrong, target);
+        FAIL() << "no error";
+    } catch (const EReadError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Invalid property value"));
+    }
+    EXPECT_EQ(wrong.Position(), 0);
+    EXPECT_EQ(target.Count(), 100);
+}
+
+TEST_F(StreamerComponents, CollectionsThroughFiles)
+{
+    TCollection stored(ItemClassOf<TSampleItem>());
+    captions(&stored, 3, 5);
+    WriteFile(File("items.vkc"), pattern(50000));
+    streamer.SaveCollectionToFile(stored, File("items.vkc"));
+    EXPECT_EQ(ReadFile(File("items.vkc")), CollectionToBinary(stored)) << "the longer old file is gone";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"items.vkc"});
+
+    TCollection target(ItemClassOf<TSampleItem>());
+    streamer.LoadCollectionFromFile(File("items.vkc"), target);
+    EXPECT_EQ(captionsOf(target), captionsOf(stored));
+
+    EXPECT_THROW(streamer.LoadCollectionFromFile(File("missing.vkc"), target), EFOpenError);
+    EXPECT_THROW(streamer.SaveCollectionToFile(stored, File("no/such/folder/items.vkc")), EFCreateError);
 }

@@ -1,0 +1,33 @@
+#include "updater/StreamClasses.h"
+
+#include "core/Component.h"
+#include "core/ComponentStreaming.h"
+#include "data/ClientDataSet.h"
+#include "data/Provider.h"
+#include "inhouse/GuiPropertyTypes.h"
+#include "updater/Links.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+namespace velkaro {
+
+void RegisterUpdaterClasses()
+{
+    RegisterGuiPropertyTypes();
+
+    // Qt's widgets and timer on the window.
+    RegisterClass<QWidget>();
+    RegisterClass<QLabel>();
+    RegisterClass<QTimer>();
+
+    // The components.
+    RegisterClass<TComponent>();
+    RegisterClass<DataCenterConnection>();
+    RegisterClass<AppServerConnection>();
+    RegisterClass<TDataSetProvider>();
+    RegisterClass<TClientDataSet>();
+}
+
+} // namespace velkaro
