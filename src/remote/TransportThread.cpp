@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace velkaro {
 
@@ -40,7 +41,12 @@ struct TTransportThread::State {
         if (notify)
             notify();
     }
-    void postError() { post({TLinkMessage::Kind::Exception, nullptr, std::current_exception()}); }
+    // Posted once the handler that caught it has ended, and handed over
+    // whole: the thread keeps no share of the error the GUI thread raises.
+    void postError(std::exception_ptr&& error)
+    {
+        post({TLinkMessage::Kind::Exception, nullptr, std::exchange(error, nullptr)});
+    }
     bool told() const
     {
         const std::lock_guard lock(mutex);
@@ -100,13 +106,17 @@ void run(const std::shared_ptr<TTransportThread::State>& state)
     TTransportThread::State& s = *state;
     ITransport& transport = *s.transport;
     bool connected = false;
+    std::exception_ptr failure;
     try {
         transport.SetConnected(true);
         transport.GetWaitEvent();
         connected = true;
     } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
         disconnectQuietly(transport);
-        s.postError();
+        s.postError(std::move(failure));
     }
     while (connected && !s.told() && transport.GetConnected()) {
         try {
@@ -120,10 +130,12 @@ void run(const std::shared_ptr<TTransportThread::State>& state)
                 serve(s, transport, request);
         } catch (const ESocketConnectionError&) {
             disconnectQuietly(transport);
-            s.postError();
+            failure = std::current_exception();
         } catch (...) {
-            s.postError();
+            failure = std::current_exception();
         }
+        if (failure)
+            s.postError(std::move(failure));
     }
     disconnectQuietly(transport);
 
