@@ -19,8 +19,9 @@
 //     the application's default error display, each shown once. A link
 //     whose thread has ended closes: AppServer becomes Null.
 //   - The application quitting during a wait ends it with "Expected return
-//     value not received": QCoreApplication::quit() called on the GUI
-//     thread, or a request to end the program (platform/Termination.h).
+//     value not received": its Quit event (QCoreApplication::quit() called
+//     on the GUI thread, by a request of the server being served), or a
+//     request to end the program from any thread (platform/Termination.h).
 //     Such a request also closes the link once it reaches the GUI thread.
 // Without SupportCallbacks everything runs on the calling thread, and a
 // request of the server that arrives while a reply is awaited is refused
