@@ -39,22 +39,33 @@ void showError(std::exception_ptr error)
 } // namespace
 
 // The thread whose waits a request to end the program interrupts. The
-// request comes on a thread of its own; the GUI thread swaps the target
+// request comes on a thread of its own, at any moment: it holds until the
+// GUI thread has handled it (closing the link), so a thread started or a
+// wait begun meanwhile is interrupted too. The GUI thread swaps the target
 // under the mutex before it lets a thread go.
 struct TStreamedConnection::InterruptTarget {
     std::mutex mutex;
     TTransportThread* thread = nullptr;
+    bool requested = false;
 
     void set(TTransportThread* value)
     {
         const std::lock_guard lock(mutex);
         thread = value;
+        if (thread != nullptr && requested)
+            thread->Interrupt();
     }
     void interrupt()
     {
         const std::lock_guard lock(mutex);
+        requested = true;
         if (thread != nullptr)
             thread->Interrupt();
+    }
+    void handled()
+    {
+        const std::lock_guard lock(mutex);
+        requested = false;
     }
 };
 
@@ -65,7 +76,7 @@ TStreamedConnection::TStreamedConnection(QObject* owner)
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(this);
     if (platform::TerminationRequests* requests = platform::TerminationRequests::Instance()) {
-        connect(requests, &platform::TerminationRequests::Requested, this, &TStreamedConnection::closeOnRequest);
+        connect(requests, &platform::TerminationRequests::Requested, this, &TStreamedConnection::endOnRequest);
         terminationTicket_ = requests->Subscribe([target = interruptTarget_] { target->interrupt(); });
     }
 }
@@ -190,13 +201,19 @@ void TStreamedConnection::forgetThread() noexcept
     thread->Finish(closingDeadline_.value_or(std::chrono::steady_clock::now() + closeWait_));
 }
 
-void TStreamedConnection::closeOnRequest()
+void TStreamedConnection::closeShowingErrors()
 {
     try {
         SetConnected(false);
     } catch (const std::exception& e) {
         ShowErrorBox(e);
     }
+}
+
+void TStreamedConnection::endOnRequest()
+{
+    closeShowingErrors();
+    interruptTarget_->handled();
 }
 
 Variant TStreamedConnection::GetServerList()
@@ -229,26 +246,23 @@ DataBlockRef TStreamedConnection::Send(const DataBlockRef& block, bool waitForRe
         const std::shared_ptr<TTransportThread> thread = thread_;
         if (!thread)
             return nullptr;
-        // Counted before the request goes: quitting from here on, also while
-        // a request of the server is being served, ends the wait.
-        const quint64 interrupts = thread->Interrupts();
         thread->PostRequest(block, waitForResult);
         if (!waitForResult) {
             awaitSent(*thread);
             return nullptr;
         }
-        reply = awaitReply(*thread, interrupts);
+        reply = awaitReply(*thread);
     }
     if (reply && (reply->GetSignature() & asMask) == asError)
         Interpreter().InterpretData(reply);
     return reply;
 }
 
-DataBlockRef TStreamedConnection::awaitReply(TTransportThread& thread, quint64 interrupts)
+DataBlockRef TStreamedConnection::awaitReply(TTransportThread& thread)
 {
     for (;;) {
         TLinkMessage message;
-        switch (thread.Wait(TLinkWaitFor::Reply, message, std::nullopt, interrupts)) {
+        switch (thread.Wait(TLinkWaitFor::Reply, message, std::nullopt, true)) {
         case TLinkWait::Message:
             break;
         case TLinkWait::Ended:
@@ -270,7 +284,7 @@ void TStreamedConnection::awaitSent(TTransportThread& thread)
     // waits in the queue for the next caller or the event loop. TimedOut:
     // closing has given up on the thread.
     TLinkMessage message;
-    thread.Wait(TLinkWaitFor::SendNotify, message, closingDeadline_, std::nullopt);
+    thread.Wait(TLinkWaitFor::SendNotify, message, closingDeadline_, false);
 }
 
 DataBlockRef TStreamedConnection::sendDirect(const DataBlockRef& block, bool waitForResult)
@@ -334,7 +348,7 @@ void TStreamedConnection::takeUnawaited()
         }
         if (!ended)
             return;
-        closeOnRequest();
+        closeShowingErrors();
         return;
     }
 }

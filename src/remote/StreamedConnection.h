@@ -18,11 +18,12 @@
 //     block, a link dropped while idle: "Error reading from socket") go to
 //     the application's default error display, each shown once. A link
 //     whose thread has ended closes: AppServer becomes Null.
-//   - The application quitting during a wait ends it with "Expected return
-//     value not received": its Quit event (QCoreApplication::quit() called
-//     on the GUI thread, by a request of the server being served), or a
-//     request to end the program from any thread (platform/Termination.h).
-//     Such a request also closes the link once it reaches the GUI thread.
+//   - The application quitting ends a wait with "Expected return value not
+//     received", and every later one until the link has closed: its Quit
+//     event (QCoreApplication::quit() called on the GUI thread, by a request
+//     of the server being served), or a request to end the program from
+//     any thread (platform/Termination.h). Such a request also closes the
+//     link once it reaches the GUI thread.
 // Without SupportCallbacks everything runs on the calling thread, and a
 // request of the server that arrives while a reply is awaited is refused
 // with an error block.
@@ -114,10 +115,11 @@ private:
     void closeTransport() noexcept;
     void forgetThread() noexcept;
     DataBlockRef sendDirect(const DataBlockRef& block, bool waitForResult);
-    DataBlockRef awaitReply(TTransportThread& thread, quint64 interrupts);
+    DataBlockRef awaitReply(TTransportThread& thread);
     void awaitSent(TTransportThread& thread);
     void takeUnawaited();
-    void closeOnRequest();
+    void closeShowingErrors();
+    void endOnRequest();
 
     bool supportCallbacks_ = true;
     QString interceptName_;

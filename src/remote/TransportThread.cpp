@@ -25,7 +25,7 @@ struct TTransportThread::State {
     std::deque<TLinkMessage> messages;
     bool ended = false;
     bool givenUp = false;
-    quint64 interrupts = 0;
+    bool interrupted = false;
     int replyWaiters = 0;
     bool readingReply = false;
     std::function<void()> notify;
@@ -176,8 +176,8 @@ void TTransportThread::PostRequest(const DataBlockRef& block, bool waitForResult
     state_->wake.Signal();
 }
 
-TLinkWait TTransportThread::Wait(TLinkWaitFor what, TLinkMessage& message, std::optional<Clock::time_point> deadline,
-    std::optional<quint64> interruptsSeen)
+TLinkWait TTransportThread::Wait(
+    TLinkWaitFor what, TLinkMessage& message, std::optional<Clock::time_point> deadline, bool interruptible)
 {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
@@ -206,7 +206,7 @@ TLinkWait TTransportThread::Wait(TLinkWaitFor what, TLinkMessage& message, std::
         }
         if (s.ended || s.givenUp)
             return TLinkWait::Ended;
-        if (interruptsSeen && s.interrupts != *interruptsSeen)
+        if (interruptible && s.interrupted)
             return TLinkWait::Interrupted;
         if (!deadline) {
             s.changed.wait(lock);
@@ -231,14 +231,8 @@ bool TTransportThread::TakeNext(TLinkMessage& message)
 void TTransportThread::Interrupt()
 {
     const std::lock_guard lock(state_->mutex);
-    ++state_->interrupts;
+    state_->interrupted = true;
     state_->changed.notify_all();
-}
-
-quint64 TTransportThread::Interrupts() const
-{
-    const std::lock_guard lock(state_->mutex);
-    return state_->interrupts;
 }
 
 bool TTransportThread::Ended() const

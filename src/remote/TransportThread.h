@@ -62,7 +62,7 @@ enum class TLinkWaitFor {
 enum class TLinkWait {
     Message, // a message was taken
     Ended, // the thread has ended (or was given up) and no such message is queued
-    Interrupted, // Interrupt was called since the count the wait was given
+    Interrupted, // the application is quitting (Interrupt)
     TimedOut, // the deadline passed
 };
 
@@ -87,18 +87,15 @@ public:
 
     // Waits for the first queued message of the kind asked for and takes it
     // out of the queue. Without a deadline it waits without a time limit.
-    // Given InterruptsSeen (a value of Interrupts() read earlier), it also
-    // ends with Interrupted once Interrupt has been called since then.
-    TLinkWait Wait(TLinkWaitFor what, TLinkMessage& message, std::optional<Clock::time_point> deadline,
-        std::optional<quint64> interruptsSeen);
+    // An Interruptible wait also ends once Interrupt has been called.
+    TLinkWait Wait(
+        TLinkWaitFor what, TLinkMessage& message, std::optional<Clock::time_point> deadline, bool interruptible);
     // Takes the next message of any kind without waiting; false when none.
     bool TakeNext(TLinkMessage& message);
 
-    // Any thread: the application is quitting; ends the waits that were
-    // given an earlier count.
+    // Any thread: the application is quitting. Every interruptible wait,
+    // the one in progress and all later ones, ends with Interrupted.
     void Interrupt();
-    // How many times Interrupt has been called.
-    quint64 Interrupts() const;
 
     // True once the thread has ended, or has been given up by Finish.
     bool Ended() const;
