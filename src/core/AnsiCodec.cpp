@@ -74,27 +74,29 @@ char16_t ToUnicode(unsigned char byte, int codePage)
 QByteArray Encode(const QString& text, int codePage, bool* lossless)
 {
     const CodePage& cp = Table(codePage);
-    QByteArray out;
-    out.reserve(text.size());
+    // One byte per code unit at most (a surrogate pair makes one).
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char* d = out.data();
     bool all = true;
     const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
     const char16_t* end = p + text.size();
     for (; p < end; ++p) {
         const char16_t u = *p;
         if (u < 0x80) {
-            out.append(char(u));
+            *d++ = char(u);
             continue;
         }
         const unsigned char b = cp.reverse[u];
         if (b != 0) {
-            out.append(char(b));
+            *d++ = char(b);
             continue;
         }
         all = false;
         if (QChar::isHighSurrogate(u) && p + 1 < end && QChar::isLowSurrogate(p[1]))
             ++p;
-        out.append(DefaultChar);
+        *d++ = DefaultChar;
     }
+    out.truncate(d - out.constData());
     if (lossless != nullptr)
         *lossless = all;
     return out;

@@ -8,12 +8,45 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 namespace velkaro {
 
 namespace {
 
 const QString PacketPrefix = QStringLiteral("Invalid data packet: ");
+
+// The table file at Path, read whole and decoded: the one way both
+// LoadFromFile and opening by FileName read a file.
+datapacket::Decoded ReadTableFile(const QString& path)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir())
+        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, QStringLiteral("Is a directory")));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
+    try {
+        return datapacket::Decode(bytes, datapacket::Source::TableFile);
+    } catch (const EDatabaseError& e) {
+        QString detail = e.Message();
+        if (detail.startsWith(PacketPrefix))
+            detail = detail.mid(PacketPrefix.size());
+        throw EDatabaseError(QStringLiteral("Invalid table file \"%1\": %2").arg(path, detail));
+    }
+}
+
+// A provider's answer: a byte array holding a data packet.
+datapacket::Decoded DecodePacket(const Variant& answer)
+{
+    const Variant value = answer.Deref();
+    if (value.VType() != (varArray | varByte) || value.Array()->DimCount() != 1)
+        throw EDatabaseError(
+            PacketPrefix + QStringLiteral("not a byte array (%1)").arg(Variant::TypeName(value.VType())));
+    return datapacket::Decode(value.ByteArrayData());
+}
 
 } // namespace
 
@@ -69,26 +102,7 @@ void TClientDataSet::OpenFromPacket(datapacket::Decoded packet)
 void TClientDataSet::LoadFromFile(const QString& fileName)
 {
     Close();
-    const QString path = Resolve(fileName);
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        const QString reason = QFileInfo(path).isDir() ? QStringLiteral("Is a directory") : file.errorString();
-        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, reason));
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
-    file.close();
-    datapacket::Decoded packet;
-    try {
-        packet = datapacket::Decode(bytes);
-    } catch (const EDatabaseError& e) {
-        QString detail = e.Message();
-        if (detail.startsWith(PacketPrefix))
-            detail = detail.mid(PacketPrefix.size());
-        throw EDatabaseError(QStringLiteral("Invalid table file \"%1\": %2").arg(path, detail));
-    }
-    OpenFromPacket(std::move(packet));
+    OpenFromPacket(ReadTableFile(Resolve(fileName)));
 }
 
 void TClientDataSet::SaveToFile(const QString& fileName)
@@ -107,13 +121,19 @@ void TClientDataSet::WriteFile(const QString& path)
     const auto fail = [&path](const QString& reason) {
         throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(path, reason));
     };
+    // Only what reading takes back is written.
+    try {
+        datapacket::CheckTableFileNames(OpenFieldDefs());
+    } catch (const EDatabaseError& e) {
+        fail(e.Message());
+    }
     platform::AtomicFile file(path);
     if (!file.Open())
         fail(file.ErrorString());
     // Written in pieces, so a large table is never held twice in memory.
     constexpr qsizetype Piece = 1 << 16;
     QByteArray buffer = datapacket::EncodeHead(OpenFieldDefs(), qsizetype(Records().size()));
-    for (const QByteArray& record : Records()) {
+    for (const QByteArrayView record : Records()) {
         buffer.append(record);
         if (buffer.size() >= Piece) {
             if (!file.Write(buffer.constData(), buffer.size()))
@@ -142,41 +162,24 @@ void TClientDataSet::CreateDataSet()
 
 void TClientDataSet::InternalOpen()
 {
-    if (pending_) {
-        const std::unique_ptr<datapacket::Decoded> packet = std::move(pending_);
-        FieldDefs() = packet->fieldDefs;
-        AdoptRecords(packet->storage, std::move(packet->records));
-        return;
-    }
-    if (creating_)
-        return;
-    const QString path = ResolvedFileName();
-    if (!path.isEmpty() && QFileInfo::exists(path)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw EFOpenError(QString::fromLatin1(msg::FOpenError).arg(path, file.errorString()));
-        datapacket::Decoded packet;
-        try {
-            packet = datapacket::Decode(file.readAll());
-        } catch (const EDatabaseError& e) {
-            throw EDatabaseError(
-                QStringLiteral("Invalid table file \"%1\": %2").arg(path, e.Message().mid(PacketPrefix.size())));
-        }
-        FieldDefs() = packet.fieldDefs;
-        AdoptRecords(packet.storage, std::move(packet.records));
-        return;
-    }
-    if (!providerName_.isEmpty()) {
-        const Variant answer = DataRequest(Variant());
-        if (answer.IsNull() || answer.IsEmpty())
+    std::unique_ptr<datapacket::Decoded> packet = std::move(pending_);
+    if (!packet && !creating_) {
+        const QString path = ResolvedFileName();
+        if (!path.isEmpty() && QFileInfo::exists(path)) {
+            packet = std::make_unique<datapacket::Decoded>(ReadTableFile(path));
+        } else if (!providerName_.isEmpty()) {
+            const Variant answer = DataRequest(Variant());
+            if (answer.IsNull() || answer.IsEmpty())
+                RaiseError(QStringLiteral("Missing data provider or data packet"));
+            packet = std::make_unique<datapacket::Decoded>(DecodePacket(answer));
+        } else if (FieldDefs().isEmpty()) {
             RaiseError(QStringLiteral("Missing data provider or data packet"));
-        datapacket::Decoded packet = datapacket::Decode(answer.ByteArrayData());
-        FieldDefs() = packet.fieldDefs;
-        AdoptRecords(packet.storage, std::move(packet.records));
-        return;
+        }
     }
-    if (FieldDefs().isEmpty())
-        RaiseError(QStringLiteral("Missing data provider or data packet"));
+    if (packet) {
+        FieldDefs() = packet->fieldDefs;
+        AdoptRecords(std::move(packet->storage), std::move(packet->records));
+    }
 }
 
 void TClientDataSet::InternalClose()
@@ -197,11 +200,10 @@ bool TClientDataSet::FindKey(const QList<Variant>& keyValues)
         RaiseError(QStringLiteral("No index currently active"));
     if (keyValues.size() > IndexFields().size())
         RaiseError(QStringLiteral("Too many key values"));
-    QList<StoredValue> key;
-    key.reserve(keyValues.size());
+    QVarLengthArray<StoredValue, 4> key(keyValues.size());
     for (int i = 0; i < keyValues.size(); ++i)
-        key.append(ToStored(IndexFields()[i], keyValues[i]));
-    const int row = FindIndexed(key);
+        key[i] = ToStored(IndexFields()[i], keyValues[i]);
+    const int row = FindIndexed(key.data(), int(key.size()));
     if (row < 0)
         return false;
     MoveTo(row);
@@ -222,10 +224,7 @@ void TClientDataSet::SetData(const Variant& packet)
     const Variant value = packet.Deref();
     if (value.IsNull() || value.IsEmpty())
         return;
-    if (value.VType() != (varArray | varByte) || value.Array()->DimCount() != 1)
-        throw EDatabaseError(
-            PacketPrefix + QStringLiteral("not a byte array (%1)").arg(Variant::TypeName(value.VType())));
-    OpenFromPacket(datapacket::Decode(value.ByteArrayData()));
+    OpenFromPacket(DecodePacket(value));
 }
 
 Variant TClientDataSet::Data() const

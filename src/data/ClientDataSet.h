@@ -14,9 +14,12 @@
 //   Open raises "<Name>: Missing data provider or data packet".
 // - Files are replaced atomically: a failed save leaves the previous file
 //   whole. Errors: EFOpenError "Cannot open file "<path>". <reason>" when a
-//   file cannot be read, EFCreateError "Cannot create file "<path>". <reason>"
-//   when it cannot be written, EDatabaseError "Invalid table file
-//   "<path>": <what is wrong>" for a file that is no table.
+//   file cannot be read (a folder: "Is a directory"), EFCreateError "Cannot
+//   create file "<path>". <reason>" when it cannot be written (also when a
+//   field name is one a table file cannot hold: blanks at either end or a
+//   ";", see docs/table-format.md), EDatabaseError "Invalid table file
+//   "<path>": <what is wrong>" for a file that is no table. Files of every
+//   format version read; saving writes the current one.
 
 #include "data/DataSet.h"
 

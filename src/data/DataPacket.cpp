@@ -1,5 +1,6 @@
 #include "data/DataPacket.h"
 
+#include "core/Bytes.h"
 #include "core/Exceptions.h"
 
 #include <QSet>
@@ -13,11 +14,25 @@ namespace velkaro::datapacket {
 
 namespace {
 
-enum FlagBits : quint8 { FlagRequired = 1, FlagFixed = 2, FlagsKnown = FlagRequired | FlagFixed };
+// Definition flags. Version 1 has one byte with the first two; version 2 has
+// two bytes with the column attributes too.
+enum FlagBits : quint16 {
+    FlagRequired = 1,
+    FlagFixed = 2,
+    FlagKey = 4,
+    FlagPrimaryKey = 8,
+    FlagReadOnly = 16,
+    FlagAutoIncrement = 32,
+    FlagUnsigned = 64,
+    FlagsKnownV1 = FlagRequired | FlagFixed,
+    FlagsKnownV2 = FlagsKnownV1 | FlagKey | FlagPrimaryKey | FlagReadOnly | FlagAutoIncrement | FlagUnsigned,
+};
 
 constexpr qsizetype HeaderSize = 4 + 2 + 2 + 4 + 4;
-constexpr qsizetype MinDefSize = 2 + 1 + 1 + 4; // a definition with an empty name
+// A definition with an empty name.
+constexpr qsizetype MinDefSize[] = {0, 2 + 1 + 1 + 4, 2 + 1 + 2 + 4};
 constexpr int MaxDecimalText = 80;
+constexpr double MsPerDay = 86400000.0;
 
 // How a kind's value is laid out in a record.
 enum class Layout { Fixed1, Fixed2, Fixed4, Fixed8, Bytes, Utf16 };
@@ -51,7 +66,7 @@ Layout LayoutOf(TFieldType type)
     }
 }
 
-qsizetype FixedWidth(Layout layout)
+int FixedWidth(Layout layout)
 {
     switch (layout) {
     case Layout::Fixed1:
@@ -67,10 +82,10 @@ qsizetype FixedWidth(Layout layout)
     }
 }
 
-bool IsDoubleKind(TFieldType t)
+bool IsDateKind(TFieldType t)
 {
     using enum TFieldType;
-    return t == ftFloat || t == ftDate || t == ftTime || t == ftDateTime;
+    return t == ftDate || t == ftTime || t == ftDateTime;
 }
 
 bool HasWidthLimit(TFieldType t)
@@ -124,44 +139,22 @@ bool IsDecimalText(QByteArrayView s)
     return digits > 0 && i == s.size();
 }
 
-void PutU16(QByteArray& out, quint16 v)
+quint16 FlagsOf(const TFieldDef& def)
 {
-    const char b[2] = {char(v & 0xFF), char(v >> 8)};
-    out.append(b, 2);
+    return quint16((def.Required ? FlagRequired : 0) | (def.Fixed ? FlagFixed : 0) | (def.Key ? FlagKey : 0)
+        | (def.PrimaryKey ? FlagPrimaryKey : 0) | (def.ReadOnly ? FlagReadOnly : 0)
+        | (def.AutoIncrement ? FlagAutoIncrement : 0) | (def.Unsigned ? FlagUnsigned : 0));
 }
 
-void PutU32(QByteArray& out, quint32 v)
+void SetFlags(TFieldDef& def, quint16 flags)
 {
-    const char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
-    out.append(b, 4);
-}
-
-void PutU64(QByteArray& out, quint64 v)
-{
-    for (int i = 0; i < 8; ++i)
-        out.append(char((v >> (8 * i)) & 0xFF));
-}
-
-quint64 GetLE(const char* p, qsizetype n)
-{
-    quint64 v = 0;
-    for (qsizetype i = n - 1; i >= 0; --i)
-        v = (v << 8) | quint8(p[i]);
-    return v;
-}
-
-quint64 DoubleBits(double d)
-{
-    quint64 b;
-    std::memcpy(&b, &d, 8);
-    return b;
-}
-
-double BitsDouble(quint64 b)
-{
-    double d;
-    std::memcpy(&d, &b, 8);
-    return d;
+    def.Required = flags & FlagRequired;
+    def.Fixed = flags & FlagFixed;
+    def.Key = flags & FlagKey;
+    def.PrimaryKey = flags & FlagPrimaryKey;
+    def.ReadOnly = flags & FlagReadOnly;
+    def.AutoIncrement = flags & FlagAutoIncrement;
+    def.Unsigned = flags & FlagUnsigned;
 }
 
 [[noreturn]] void Invalid(const QString& detail)
@@ -169,61 +162,59 @@ double BitsDouble(quint64 b)
     throw EDatabaseError(QStringLiteral("Invalid data packet: ") + detail);
 }
 
-// Reads from a byte view; every read checks what is left first. What is
-// being read is named only when something is wrong.
-class Reader {
-public:
-    explicit Reader(QByteArrayView bytes)
-        : p_(bytes.data())
-        , end_(bytes.data() + bytes.size())
-    {
-    }
-    qsizetype Left() const { return end_ - p_; }
-    const char* Pos() const { return p_; }
-    template <typename What> quint64 Uint(qsizetype n, const What& what)
-    {
-        if (n > Left())
-            Invalid(QStringLiteral("the data ends inside ") + what());
-        const quint64 v = GetLE(p_, n);
-        p_ += n;
-        return v;
-    }
-    template <typename What> QByteArrayView Take(qsizetype n, const What& what)
-    {
-        if (n > Left())
-            Invalid(QStringLiteral("the data ends inside ") + what());
-        QByteArrayView v(p_, n);
-        p_ += n;
-        return v;
-    }
+// What the decoder is reading, named only when something is wrong.
+struct Place {
+    enum Part { Header, Definition, RowFlags, Value } part = Header;
+    quint64 index = 0; // definition or row, from 0
+    const TFieldDef* def = nullptr;
 
-private:
-    const char* p_;
-    const char* end_;
+    QString Text() const
+    {
+        switch (part) {
+        case Header:
+            return QStringLiteral("the header");
+        case Definition:
+            return QStringLiteral("field definition %1").arg(index + 1);
+        case RowFlags:
+            return QStringLiteral("row %1").arg(index + 1);
+        case Value:
+            break;
+        }
+        return QStringLiteral("row %1, field '%2'").arg(QString::number(index + 1), def->Name);
+    }
 };
 
 // Checks one value at the reader and moves past it.
-template <typename What> void CheckValue(Reader& in, const TFieldDef& def, const What& where)
+void CheckValue(ByteReader& in, const TFieldDef& def, const Place& place)
 {
     const Layout layout = LayoutOf(def.DataType);
     if (layout == Layout::Bytes || layout == Layout::Utf16) {
-        const quint64 count = in.Uint(4, where);
+        const quint64 count = in.U32();
         const quint64 unit = layout == Layout::Utf16 ? 2 : 1;
-        if (count > quint64(in.Left()) / unit)
+        if (count > quint64(in.Remaining()) / unit)
             Invalid(QStringLiteral("%1 claims %2 bytes, more than the data holds")
-                        .arg(where(), QString::number(count * unit)));
+                        .arg(place.Text(), QString::number(count * unit)));
         if (HasWidthLimit(def.DataType) && def.Size > 0 && count > quint64(def.Size))
-            Invalid(QStringLiteral("%1 is longer than its field's size %2").arg(where(), QString::number(def.Size)));
-        const QByteArrayView value = in.Take(qsizetype(count * unit), where);
+            Invalid(
+                QStringLiteral("%1 is longer than its field's size %2").arg(place.Text(), QString::number(def.Size)));
+        const QByteArrayView value = in.Bytes(qsizetype(count * unit));
         if (def.DataType == TFieldType::ftFMTBcd && !IsDecimalText(value))
-            Invalid(QStringLiteral("%1 is not a decimal number").arg(where()));
+            Invalid(QStringLiteral("%1 is not a decimal number").arg(place.Text()));
         return;
     }
-    const quint64 raw = in.Uint(FixedWidth(layout), where);
+    const quint64 raw = in.UInt(FixedWidth(layout));
     if (def.DataType == TFieldType::ftBoolean && raw > 1)
-        Invalid(QStringLiteral("%1 is not a boolean (%2)").arg(where(), QString::number(raw)));
-    if (IsDoubleKind(def.DataType) && !std::isfinite(BitsDouble(raw)))
-        Invalid(QStringLiteral("%1 is not a finite number").arg(where()));
+        Invalid(QStringLiteral("%1 is not a boolean (%2)").arg(place.Text(), QString::number(raw)));
+    if (def.DataType == TFieldType::ftFloat || IsDateKind(def.DataType)) {
+        const double d = BitsDouble(raw);
+        if (!std::isfinite(d))
+            Invalid(QStringLiteral("%1 is not a finite number").arg(place.Text()));
+        if (def.DataType == TFieldType::ftDate && d != std::trunc(d))
+            Invalid(QStringLiteral("%1 is not a whole day").arg(place.Text()));
+        if (IsDateKind(def.DataType) && !IsValidDateValue(def.DataType, d))
+            Invalid(
+                QStringLiteral("%1 is outside the calendar (%2 days)").arg(place.Text(), QString::number(d, 'g', 17)));
+    }
 }
 
 qsizetype BitmapSize(qsizetype fields)
@@ -236,26 +227,23 @@ bool IsNullBit(QByteArrayView record, int field)
     return (quint8(record[field / 8]) >> (field % 8)) & 1;
 }
 
-// Moves past one value of a checked record.
-const char* SkipValue(const char* p, TFieldType type)
+// Moves past one value of a checked record and returns its bytes.
+QByteArrayView NextValue(ByteReader& in, TFieldType type)
 {
     const Layout layout = LayoutOf(type);
-    if (layout == Layout::Bytes || layout == Layout::Utf16)
-        return p + 4 + qsizetype(GetLE(p, 4)) * (layout == Layout::Utf16 ? 2 : 1);
-    return p + FixedWidth(layout);
-}
-
-const char* ValueStart(const QList<TFieldDef>& defs, QByteArrayView record, int field)
-{
-    const char* p = record.data() + BitmapSize(defs.size());
-    for (int i = 0; i < field; ++i) {
-        if (!IsNullBit(record, i))
-            p = SkipValue(p, defs[i].DataType);
-    }
-    return p;
+    if (layout == Layout::Bytes)
+        return in.Bytes(in.U32());
+    if (layout == Layout::Utf16)
+        return in.Bytes(qsizetype(in.U32()) * 2);
+    return in.Bytes(FixedWidth(layout));
 }
 
 } // namespace
+
+int ValueWidth(TFieldType type)
+{
+    return FixedWidth(LayoutOf(type));
+}
 
 quint8 TypeCode(TFieldType type)
 {
@@ -285,40 +273,72 @@ void CheckFieldDefs(const QList<TFieldDef>& defs, const QString& prefix)
     }
 }
 
-QByteArray EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values)
+void CheckTableFileNames(const QList<TFieldDef>& defs)
 {
-    QByteArray out(BitmapSize(defs.size()), '\0');
+    for (const TFieldDef& def : defs) {
+        // The name lists split at ";" and trim what they split.
+        if (def.Name.trimmed() != def.Name)
+            throw EDatabaseError(QStringLiteral("Field name '%1' has leading or trailing blanks").arg(def.Name));
+        if (def.Name.contains(u';'))
+            throw EDatabaseError(QStringLiteral("Field name '%1' contains \";\"").arg(def.Name));
+    }
+}
+
+bool IsValidDateValue(TFieldType type, double days)
+{
+    if (!std::isfinite(days))
+        return false;
+    if (type == TFieldType::ftDate)
+        return days == std::trunc(days) && days >= FirstDay && days <= LastDay;
+    double whole = std::trunc(days);
+    if (whole < FirstDay || whole > LastDay)
+        return false;
+    // The time of day is shown to the millisecond; rounding up may reach the
+    // next day (before the epoch the fraction still counts forward).
+    if (std::round(std::fabs(days - whole) * MsPerDay) >= MsPerDay)
+        whole += days < 0 ? -1 : 1;
+    return whole >= FirstDay && whole <= LastDay;
+}
+
+void EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values, QByteArray& out)
+{
+    const qsizetype start = out.size();
+    ByteWriter w(out);
+    w.Fill('\0', BitmapSize(defs.size()));
     for (int i = 0; i < defs.size(); ++i) {
         const StoredValue& v = values[i];
         if (v.isNull) {
-            out[i / 8] = char(quint8(out[i / 8]) | (1u << (i % 8)));
+            out[start + i / 8] = char(quint8(out[start + i / 8]) | (1u << (i % 8)));
             continue;
         }
         const TFieldType type = defs[i].DataType;
-        switch (LayoutOf(type)) {
+        const Layout layout = LayoutOf(type);
+        switch (layout) {
         case Layout::Fixed1:
-            out.append(char(v.integer & 0xFF));
-            break;
         case Layout::Fixed2:
-            PutU16(out, quint16(v.integer));
-            break;
         case Layout::Fixed4:
-            PutU32(out, quint32(v.integer));
+            w.UInt(quint64(v.integer), FixedWidth(layout));
             break;
         case Layout::Fixed8:
-            PutU64(out, IsDoubleKind(type) ? DoubleBits(v.real) : quint64(v.integer));
+            w.U64(type == TFieldType::ftFloat || IsDateKind(type) ? DoubleBits(v.real) : quint64(v.integer));
             break;
         case Layout::Bytes:
-            PutU32(out, quint32(v.bytes.size()));
-            out.append(v.bytes);
+            w.U32(quint32(v.bytes.size()));
+            w.Bytes(v.bytes);
             break;
         case Layout::Utf16:
-            PutU32(out, quint32(v.text.size()));
+            w.U32(quint32(v.text.size()));
             // UTF-16 code units little-endian, as the host holds them.
-            out.append(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2);
+            w.Bytes(QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2));
             break;
         }
     }
+}
+
+QByteArray EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values)
+{
+    QByteArray out;
+    EncodeRecord(defs, values, out);
     return out;
 }
 
@@ -327,31 +347,33 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     *isNull = IsNullBit(record, field);
     if (*isNull)
         return {};
-    const char* p = ValueStart(defs, record, field);
-    const Layout layout = LayoutOf(defs[field].DataType);
-    if (layout == Layout::Bytes || layout == Layout::Utf16)
-        return QByteArrayView(p + 4, qsizetype(GetLE(p, 4)) * (layout == Layout::Utf16 ? 2 : 1));
-    return QByteArrayView(p, FixedWidth(layout));
+    ByteReader in(record);
+    in.Skip(BitmapSize(defs.size()));
+    for (int i = 0; i < field; ++i) {
+        if (!IsNullBit(record, i))
+            NextValue(in, defs[i].DataType);
+    }
+    return NextValue(in, defs[field].DataType);
 }
 
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls)
+qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes)
 {
-    const char* p = record.data() + BitmapSize(defs.size());
+    ByteReader in(bytes);
+    in.Skip(BitmapSize(defs.size()));
+    for (int i = 0; i < defs.size(); ++i) {
+        if (!IsNullBit(bytes, i))
+            NextValue(in, defs[i].DataType);
+    }
+    return in.Position();
+}
+
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values)
+{
+    ByteReader in(record);
+    in.Skip(BitmapSize(defs.size()));
     for (int i = 0; i < count; ++i) {
-        nulls[i] = IsNullBit(record, i);
-        if (nulls[i]) {
-            values[i] = QByteArrayView();
-            continue;
-        }
-        const Layout layout = LayoutOf(defs[i].DataType);
-        if (layout == Layout::Bytes || layout == Layout::Utf16) {
-            const qsizetype n = qsizetype(GetLE(p, 4)) * (layout == Layout::Utf16 ? 2 : 1);
-            values[i] = QByteArrayView(p + 4, n);
-            p += 4 + n;
-        } else {
-            values[i] = QByteArrayView(p, FixedWidth(layout));
-            p += FixedWidth(layout);
-        }
+        values[i].isNull = IsNullBit(record, i);
+        values[i].raw = values[i].isNull ? QByteArrayView() : NextValue(in, defs[i].DataType);
     }
 }
 
@@ -363,46 +385,45 @@ StoredValue DecodeValue(const QList<TFieldDef>& defs, QByteArrayView record, int
     if (isNull)
         return v;
     v.isNull = false;
+    ByteReader in(raw);
     using enum TFieldType;
-    const TFieldType type = defs[field].DataType;
-    switch (type) {
+    switch (defs[field].DataType) {
     case ftShortint:
-        v.integer = qint8(raw[0]);
+        v.integer = in.I8();
         break;
     case ftByte:
-        v.integer = quint8(raw[0]);
+        v.integer = in.U8();
         break;
     case ftBoolean:
-        v.integer = raw[0] != 0;
+        v.integer = in.U8() != 0;
         break;
     case ftSmallint:
-        v.integer = qint16(GetLE(raw.data(), 2));
+        v.integer = in.I16();
         break;
     case ftWord:
-        v.integer = quint16(GetLE(raw.data(), 2));
+        v.integer = in.U16();
         break;
     case ftInteger:
-        v.integer = qint32(GetLE(raw.data(), 4));
+        v.integer = in.I32();
         break;
     case ftLongWord:
-        v.integer = quint32(GetLE(raw.data(), 4));
+        v.integer = in.U32();
         break;
     case ftLargeint:
     case ftBCD:
-        v.integer = qint64(GetLE(raw.data(), 8));
+        v.integer = in.I64();
         break;
     case ftFloat:
     case ftDate:
     case ftTime:
     case ftDateTime:
-        v.real = BitsDouble(GetLE(raw.data(), 8));
+        v.real = in.F64();
         break;
     case ftWideString:
-    case ftWideMemo: {
+    case ftWideMemo:
         v.text.resize(raw.size() / 2);
-        std::memcpy(v.text.data(), raw.data(), raw.size());
+        in.CopyTo(v.text.data(), raw.size());
         break;
-    }
     default:
         v.bytes = raw.toByteArray();
         break;
@@ -419,113 +440,121 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
     return values;
 }
 
-QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArray>& records)
-{
-    QByteArray out = EncodeHead(defs, qsizetype(records.size()));
-    qsizetype total = out.size();
-    for (const QByteArray& r : records)
-        total += r.size();
-    out.reserve(total);
-    for (const QByteArray& r : records)
-        out.append(r);
-    return out;
-}
-
 QByteArray EncodeHead(const QList<TFieldDef>& defs, qsizetype rowCount)
 {
     QByteArray out;
     out.reserve(HeaderSize + defs.size() * 32);
-    out.append(Magic, 4);
-    PutU16(out, Version);
-    PutU16(out, 0);
-    PutU32(out, quint32(defs.size()));
-    PutU32(out, quint32(rowCount));
+    ByteWriter w(out);
+    w.Bytes(QByteArrayView(Magic, 4));
+    w.U16(Version);
+    w.U16(0);
+    w.U32(quint32(defs.size()));
+    w.U32(quint32(rowCount));
     for (const TFieldDef& def : defs) {
         const QByteArray name = def.Name.toUtf8();
-        PutU16(out, quint16(name.size()));
-        out.append(name);
-        out.append(char(TypeCode(def.DataType)));
-        out.append(char((def.Required ? FlagRequired : 0) | (def.Fixed ? FlagFixed : 0)));
-        PutU32(out, quint32(def.Size));
+        w.U16(quint16(name.size()));
+        w.Bytes(name);
+        w.U8(TypeCode(def.DataType));
+        w.U16(FlagsOf(def));
+        w.U32(quint32(def.Size));
     }
     return out;
 }
 
-Decoded Decode(const QByteArray& bytes)
+QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArrayView>& records)
+{
+    QByteArray out = EncodeHead(defs, qsizetype(records.size()));
+    qsizetype total = out.size();
+    for (const QByteArrayView r : records)
+        total += r.size();
+    out.reserve(total);
+    for (const QByteArrayView r : records)
+        out.append(r);
+    return out;
+}
+
+Decoded Decode(const QByteArray& bytes, Source source)
 {
     Decoded result;
     // The records point into the storage, so it must own its bytes.
     result.storage = bytes;
     if (result.storage.data_ptr().d_ptr() == nullptr && !bytes.isEmpty())
         result.storage = QByteArray(bytes.constData(), bytes.size());
-    Reader in(result.storage);
-
-    const auto header = [] { return QStringLiteral("the header"); };
-    const QByteArrayView magic = in.Take(4, header);
-    if (std::memcmp(magic.data(), Magic, 4) != 0)
-        Invalid(QStringLiteral("not a table (wrong signature)"));
-    const quint64 version = in.Uint(2, header);
-    if (version != Version)
-        Invalid(QStringLiteral("unsupported version %1").arg(version));
-    if (in.Uint(2, header) != 0)
-        Invalid(QStringLiteral("unknown header flags"));
-    const quint64 fieldCount = in.Uint(4, header);
-    const quint64 rowCount = in.Uint(4, header);
-    if (fieldCount > quint64(in.Left()) / MinDefSize)
-        Invalid(QStringLiteral("%1 fields claimed, more than the data holds").arg(fieldCount));
-
-    result.fieldDefs.reserve(qsizetype(fieldCount));
-    for (quint64 i = 0; i < fieldCount; ++i) {
-        const auto where = [i] { return QStringLiteral("field definition %1").arg(i + 1); };
-        const qsizetype nameLength = qsizetype(in.Uint(2, where));
-        const QByteArrayView utf8 = in.Take(nameLength, where);
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        TFieldDef def;
-        def.Name = decoder(utf8);
-        if (decoder.hasError())
-            Invalid(where() + QStringLiteral(" has a name that is not UTF-8"));
-        const quint64 code = in.Uint(1, where);
-        if (code == 0 || code >= std::size(CodeTypes))
-            Invalid(QStringLiteral("field '%1' has an unknown type code %2").arg(def.Name, QString::number(code)));
-        def.DataType = CodeTypes[code];
-        const quint64 flags = in.Uint(1, where);
-        if ((flags & ~quint64(FlagsKnown)) != 0)
-            Invalid(QStringLiteral("field '%1' has unknown flags %2").arg(def.Name, QString::number(flags)));
-        def.Required = flags & FlagRequired;
-        def.Fixed = flags & FlagFixed;
-        const quint64 size = in.Uint(4, where);
-        if (size > quint64(std::numeric_limits<qint32>::max()))
-            Invalid(QStringLiteral("field '%1' has an impossible size %2").arg(def.Name, QString::number(size)));
-        def.Size = int(size);
-        result.fieldDefs.append(def);
-    }
+    ByteReader in(result.storage);
+    Place place;
     try {
-        CheckFieldDefs(result.fieldDefs);
-    } catch (const EDatabaseError& e) {
-        Invalid(e.Message());
-    }
+        if (std::memcmp(in.Bytes(4).data(), Magic, 4) != 0)
+            Invalid(QStringLiteral("not a table (wrong signature)"));
+        const quint16 version = in.U16();
+        if (version < 1 || version > Version)
+            Invalid(QStringLiteral("unsupported version %1").arg(version));
+        if (in.U16() != 0)
+            Invalid(QStringLiteral("unknown header flags"));
+        const quint64 fieldCount = in.U32();
+        const quint64 rowCount = in.U32();
+        if (fieldCount > quint64(in.Remaining()) / quint64(MinDefSize[version]))
+            Invalid(QStringLiteral("%1 fields claimed, more than the data holds").arg(fieldCount));
 
-    const qsizetype bitmap = BitmapSize(qsizetype(fieldCount));
-    if (rowCount > 0 && (bitmap == 0 || rowCount > quint64(in.Left()) / quint64(bitmap)))
-        Invalid(QStringLiteral("%1 rows claimed, more than the data holds").arg(rowCount));
-    result.records.reserve(size_t(rowCount));
-    const int fields = int(result.fieldDefs.size());
-    for (quint64 r = 0; r < rowCount; ++r) {
-        const char* start = in.Pos();
-        const QByteArrayView nulls = in.Take(bitmap, [r] { return QStringLiteral("row %1").arg(r + 1); });
-        if (fields % 8 != 0 && (quint8(nulls[bitmap - 1]) >> (fields % 8)) != 0)
-            Invalid(QStringLiteral("row %1 has null flags beyond its fields").arg(r + 1));
-        for (int f = 0; f < fields; ++f) {
-            if (IsNullBit(nulls, f))
-                continue;
-            const TFieldDef& def = result.fieldDefs[f];
-            CheckValue(in, def,
-                [r, &def] { return QStringLiteral("row %1, field '%2'").arg(QString::number(r + 1), def.Name); });
+        place.part = Place::Definition;
+        result.fieldDefs.reserve(qsizetype(fieldCount));
+        for (quint64 i = 0; i < fieldCount; ++i) {
+            place.index = i;
+            const QByteArrayView utf8 = in.Bytes(in.U16());
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            TFieldDef def;
+            def.Name = decoder(utf8);
+            if (decoder.hasError())
+                Invalid(place.Text() + QStringLiteral(" has a name that is not UTF-8"));
+            const quint8 code = in.U8();
+            if (code == 0 || code >= std::size(CodeTypes))
+                Invalid(QStringLiteral("field '%1' has an unknown type code %2").arg(def.Name, QString::number(code)));
+            def.DataType = CodeTypes[code];
+            const quint16 flags = version == 1 ? in.U8() : in.U16();
+            if ((flags & ~(version == 1 ? FlagsKnownV1 : FlagsKnownV2)) != 0)
+                Invalid(QStringLiteral("field '%1' has unknown flags %2").arg(def.Name, QString::number(flags)));
+            SetFlags(def, flags);
+            const quint32 size = in.U32();
+            if (size > quint32(std::numeric_limits<qint32>::max()))
+                Invalid(QStringLiteral("field '%1' has an impossible size %2").arg(def.Name, QString::number(size)));
+            def.Size = int(size);
+            result.fieldDefs.append(def);
         }
-        result.records.push_back(QByteArray::fromRawData(start, in.Pos() - start));
+        try {
+            CheckFieldDefs(result.fieldDefs);
+            if (source == Source::TableFile)
+                CheckTableFileNames(result.fieldDefs);
+        } catch (const EDatabaseError& e) {
+            Invalid(e.Message());
+        }
+
+        const qsizetype bitmap = BitmapSize(qsizetype(fieldCount));
+        if (rowCount > 0 && (bitmap == 0 || rowCount > quint64(in.Remaining()) / quint64(bitmap)))
+            Invalid(QStringLiteral("%1 rows claimed, more than the data holds").arg(rowCount));
+        result.records.reserve(size_t(rowCount));
+        const int fields = int(result.fieldDefs.size());
+        const char* base = result.storage.constData();
+        for (quint64 r = 0; r < rowCount; ++r) {
+            place.part = Place::RowFlags;
+            place.index = r;
+            const qsizetype start = in.Position();
+            const QByteArrayView nulls = in.Bytes(bitmap);
+            if (fields % 8 != 0 && (quint8(nulls[bitmap - 1]) >> (fields % 8)) != 0)
+                Invalid(QStringLiteral("row %1 has null flags beyond its fields").arg(r + 1));
+            place.part = Place::Value;
+            for (int f = 0; f < fields; ++f) {
+                if (IsNullBit(nulls, f))
+                    continue;
+                place.def = &result.fieldDefs[f];
+                CheckValue(in, *place.def, place);
+            }
+            result.records.emplace_back(base + start, in.Position() - start);
+        }
+        in.ExpectEnd();
+    } catch (const EByteReadError& e) {
+        if (e.ErrorKind() == EByteReadError::Kind::LeftOver)
+            Invalid(QStringLiteral("%1 unexpected bytes after the last row").arg(in.Remaining()));
+        Invalid(QStringLiteral("the data ends inside ") + place.Text());
     }
-    if (in.Left() != 0)
-        Invalid(QStringLiteral("%1 unexpected bytes after the last row").arg(in.Left()));
     return result;
 }
 

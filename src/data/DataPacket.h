@@ -5,11 +5,14 @@
 //
 // A row is kept in its encoded form (a "record": null flags, then the
 // values of the non-null fields) by the tables too, so loading a file or a
-// packet checks each record once and keeps it as it stands.
+// packet checks each record once and keeps it as it stands. A record is a
+// view: the bytes belong to whoever stores them (the decoded input, or the
+// table's storage).
 //
 // Decoding trusts nothing: every count and length is checked against the
 // bytes that remain before anything is allocated, and any fault raises
-// EDatabaseError "Invalid data packet: <what is wrong>".
+// EDatabaseError "Invalid data packet: <what is wrong>". Writers write the
+// current version; the reader reads every version written so far.
 
 #include "data/Field.h"
 
@@ -36,7 +39,8 @@ struct StoredValue {
 namespace datapacket {
 
 inline constexpr char Magic[4] = {'V', 'K', 'D', 'S'};
-inline constexpr quint16 Version = 1;
+// 1: definitions with Required and Fixed; 2: also the column attributes.
+inline constexpr quint16 Version = 2;
 
 // Field-type codes as written (stable, independent of the enum's order).
 quint8 TypeCode(TFieldType type);
@@ -46,12 +50,33 @@ quint8 TypeCode(TFieldType type);
 // Raises EDatabaseError with the first fault (Prefix goes in front of it).
 void CheckFieldDefs(const QList<TFieldDef>& defs, const QString& prefix = QString());
 
+// What a table file asks of its field names beyond CheckFieldDefs: no
+// leading or trailing blanks and no ";", since the file's fields are indexed
+// by name lists ("Section;Key"). Query results may carry such names (see
+// ResultFieldNames); a table file neither reads nor writes them. Raises
+// EDatabaseError "Field name '<name>' ..." for the first offender.
+void CheckTableFileNames(const QList<TFieldDef>& defs);
+
+// The range of the date kinds, in days since 30 December 1899: the days the
+// calendar shows with a four-digit year, 1 January 1 to 31 December 9999. A
+// date is a whole day within it; a date-time (rounded to the millisecond, as
+// it is shown) falls on a day within it; a time, which may span days, stays
+// within the same bounds.
+inline constexpr double FirstDay = -693593; // 1 January 1
+inline constexpr double LastDay = 2958465; // 31 December 9999
+bool IsValidDateValue(TFieldType type, double days);
+
+// The bytes of a value of a fixed-size kind (numbers, booleans, dates) in a
+// record; 0 for the kinds stored with a length (texts, bytes, FMTBcd).
+int ValueWidth(TFieldType type);
+
 // One record from its values (one per definition, already in stored form:
-// the caller has applied widths and ranges).
+// the caller has applied widths and ranges), appended to Out.
+void EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values, QByteArray& out);
 QByteArray EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values);
 
-// The value of one field of a record that was checked (by Decode or made by
-// EncodeRecord).
+// The value of one field of a record that was checked (by Decode, or made by
+// EncodeRecord or a RowAppender).
 StoredValue DecodeValue(const QList<TFieldDef>& defs, QByteArrayView record, int field);
 QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView record);
 
@@ -60,25 +85,37 @@ QList<StoredValue> DecodeRecord(const QList<TFieldDef>& defs, QByteArrayView rec
 // view when null).
 QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, int field, bool* isNull);
 
-// The values of fields 0..Count-1 of a checked record in one pass (views
-// and null flags as ValueBytes gives them).
-void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, QByteArrayView* values, bool* nulls);
+// The size of the checked record that Bytes start with.
+qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes);
+
+// A value's bytes as ValueBytes gives them, with its null flag.
+struct FieldBytes {
+    QByteArrayView raw;
+    bool isNull = true;
+};
+
+// The values of fields 0..Count-1 of a checked record in one pass.
+void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values);
 
 // The header and field definitions of a packet of RowCount rows; the
 // records follow it as they are.
 QByteArray EncodeHead(const QList<TFieldDef>& defs, qsizetype rowCount);
 
 // A whole packet.
-QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArray>& records);
+QByteArray Encode(const QList<TFieldDef>& defs, const std::vector<QByteArrayView>& records);
 
 struct Decoded {
     QList<TFieldDef> fieldDefs;
-    // The records, each a view into Storage (QByteArray::fromRawData); they
-    // stay valid while Storage (shared with the decoded input) lives.
+    // The records, each a view into Storage (shared with the decoded input);
+    // they stay valid while Storage lives.
     QByteArray storage;
-    std::vector<QByteArray> records;
+    std::vector<QByteArrayView> records;
 };
-Decoded Decode(const QByteArray& bytes);
+
+// A packet from a provider, or a table file, which also refuses names
+// CheckTableFileNames refuses.
+enum class Source { Packet, TableFile };
+Decoded Decode(const QByteArray& bytes, Source source = Source::Packet);
 
 } // namespace datapacket
 } // namespace velkaro

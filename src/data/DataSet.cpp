@@ -1,14 +1,64 @@
 #include "data/DataSet.h"
 
+#include "core/Bytes.h"
 #include "core/Exceptions.h"
 #include "data/FieldValue_p.h"
+#include "data/RecordArena_p.h"
 
 #include <algorithm>
+#include <cstring>
+#include <span>
 
 namespace velkaro {
 
+namespace {
+
+// A hint that memory is about to be read, so that two reads overlap.
+inline void Prefetch(const void* p)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+#else
+    Q_UNUSED(p);
+#endif
+}
+
+// Hashing for the lookup table (never stored, so the host's byte order
+// does not matter): multiply and fold, a word at a time, as keys are short.
+constexpr quint64 HashFactor = 0x9E3779B97F4A7C15ull;
+
+inline quint64 Mix(quint64 h, quint64 word)
+{
+    h = (h ^ word) * HashFactor;
+    return h ^ (h >> 29);
+}
+
+quint64 MixBytes(quint64 h, QByteArrayView bytes)
+{
+    h = Mix(h, quint64(bytes.size()));
+    const char* p = bytes.data();
+    qsizetype n = bytes.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        h = Mix(h, word);
+    }
+    if (n > 0) {
+        // The last bytes gathered in a register (byte stores followed by a
+        // word load would stall).
+        quint64 word = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            word |= quint64(quint8(p[i])) << (8 * i);
+        h = Mix(h, word);
+    }
+    return h;
+}
+
+} // namespace
+
 TDataSet::TDataSet(QObject* owner)
     : TComponent(owner)
+    , arena_(std::make_unique<RecordArena>())
 {
 }
 
@@ -31,18 +81,27 @@ void TDataSet::Open()
     rowsChanged_ = false;
     try {
         InternalOpen();
+        if (appender_) {
+            if (appender_->InRow())
+                RaiseError(QStringLiteral("A row was left unfinished"));
+            // The appended rows get their index now, at its final size.
+            records_.reserve(records_.size() + size_t(appender_->rows_));
+            arena_->Collect(records_, [this](QByteArrayView bytes) { return datapacket::RecordSize(rowDefs_, bytes); });
+            appender_.reset();
+        }
         datapacket::CheckFieldDefs(fieldDefs_, ErrorText(QString()));
         if (!records_.empty() && rowDefs_ != fieldDefs_)
             RaiseError(QStringLiteral("Field definitions changed after rows were added"));
         openDefs_ = fieldDefs_;
         BuildFields();
-        indexFields_ = ResolveIndex(indexNames_);
+        UseIndex(ResolveIndex(indexNames_));
         SortRows();
     } catch (...) {
+        appender_.reset();
         DropRows();
         fields_.clear();
         openDefs_.clear();
-        indexFields_.clear();
+        UseIndex({});
         throw;
     }
     cursor_ = records_.empty() ? -1 : 0;
@@ -67,7 +126,7 @@ void TDataSet::Close()
     DropRows();
     fields_.clear();
     openDefs_.clear();
-    indexFields_.clear();
+    UseIndex({});
     SetState(TDataSetState::dsInactive);
     emit DataChanged();
     emit CursorMoved();
@@ -80,7 +139,9 @@ void TDataSet::InternalClose() { }
 void TDataSet::DropRows()
 {
     records_.clear();
-    loadedStorage_.clear();
+    records_.shrink_to_fit();
+    arena_->Clear();
+    RowsChanged();
     cursor_ = -1;
     bof_ = true;
     eof_ = true;
@@ -246,6 +307,16 @@ void TDataSet::ProviderReset()
     First();
 }
 
+QString TDataSet::PSGetKeyFields() const
+{
+    QStringList names;
+    for (const TFieldDef& def : Active() ? openDefs_ : fieldDefs_) {
+        if (def.Key || def.PrimaryKey)
+            names.append(def.Name);
+    }
+    return names.join(u';');
+}
+
 // Editing -----------------------------------------------------------------
 
 void TDataSet::CheckBrowseMode()
@@ -303,13 +374,19 @@ void TDataSet::Post()
         if (openDefs_[i].Required && editBuffer_[i].isNull)
             RaiseError(QStringLiteral("Field '%1' must have a value").arg(openDefs_[i].Name));
     }
-    QByteArray record = datapacket::EncodeRecord(openDefs_, editBuffer_);
+    scratch_.resize(0);
+    datapacket::EncodeRecord(openDefs_, editBuffer_, scratch_);
     int at = state_ == TDataSetState::dsInsert ? insertAt_ : cursor_;
-    if (state_ == TDataSetState::dsEdit)
+    if (state_ == TDataSetState::dsEdit) {
+        const QByteArrayView old = records_[size_t(cursor_)];
         records_.erase(records_.begin() + cursor_);
+        ReleaseRecord(old);
+    }
     if (!indexFields_.isEmpty())
-        at = UpperBound(record);
-    records_.insert(records_.begin() + at, std::move(record));
+        at = UpperBound(scratch_);
+    records_.insert(records_.begin() + at, QByteArrayView());
+    records_[size_t(at)] = arena_->Store(scratch_);
+    RowsChanged();
     cursor_ = at;
     bof_ = false;
     eof_ = false;
@@ -343,7 +420,10 @@ void TDataSet::Delete()
     if (records_.empty())
         RaiseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const bool wasLast = cursor_ == int(records_.size()) - 1;
+    const QByteArrayView old = records_[size_t(cursor_)];
     records_.erase(records_.begin() + cursor_);
+    ReleaseRecord(old);
+    RowsChanged();
     if (cursor_ >= int(records_.size()))
         cursor_ = int(records_.size()) - 1;
     bof_ = records_.empty();
@@ -358,6 +438,14 @@ const StoredValue* TDataSet::EditValue(int field) const
     if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
         return nullptr;
     return &editBuffer_[field];
+}
+
+QByteArrayView TDataSet::CurrentBytes(int field, bool* isNull) const
+{
+    *isNull = true;
+    if (!Active() || cursor_ < 0)
+        return {};
+    return datapacket::ValueBytes(openDefs_, records_[size_t(cursor_)], field, isNull);
 }
 
 StoredValue TDataSet::CurrentValue(int field) const
@@ -387,24 +475,58 @@ StoredValue TDataSet::ToStored(int field, const Variant& value) const
 
 // Filling -----------------------------------------------------------------
 
-void TDataSet::AddRow(const QList<Variant>& values)
+RowAppender& TDataSet::AppendRows()
 {
-    if (records_.empty())
-        rowDefs_ = fieldDefs_;
-    QList<StoredValue> stored(rowDefs_.size());
-    for (int i = 0; i < rowDefs_.size() && i < values.size(); ++i)
-        stored[i] = fieldvalue::FromVariant(rowDefs_[i], values[i]);
-    records_.push_back(datapacket::EncodeRecord(rowDefs_, stored));
+    if (Active())
+        RaiseError(QStringLiteral("Rows are appended only while the dataset opens"));
+    if (!appender_) {
+        if (records_.empty())
+            rowDefs_ = fieldDefs_;
+        appender_.reset(new RowAppender(*this, rowDefs_));
+    }
+    return *appender_;
 }
 
-void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArray> records)
+void TDataSet::AddRow(const QList<Variant>& values)
+{
+    RowAppender& rows = AppendRows();
+    for (int i = 0; i < rowDefs_.size(); ++i)
+        rows.Add(i < values.size() ? fieldvalue::FromVariant(rowDefs_[i], values[i]) : StoredValue());
+    rows.EndRow();
+}
+
+void TDataSet::AdoptRecords(QByteArray storage, std::vector<QByteArrayView> records)
 {
     rowDefs_ = fieldDefs_;
-    loadedStorage_ = std::move(storage);
+    qsizetype live = 0;
+    for (const QByteArrayView r : records)
+        live += r.size();
+    arena_->Adopt(std::move(storage), live);
     records_ = std::move(records);
+    RowsChanged();
+}
+
+void TDataSet::ReleaseRecord(QByteArrayView record)
+{
+    arena_->Release(record);
+    // Moving the live records keeps the order and the row numbers (but not
+    // where the lookup table finds them).
+    if (arena_->WorthCompacting()) {
+        arena_->Compact(records_);
+        RowsChanged();
+    }
 }
 
 // Index -------------------------------------------------------------------
+
+void TDataSet::UseIndex(const QList<int>& fields)
+{
+    indexFields_ = fields;
+    indexLeads_ = true;
+    for (int i = 0; i < fields.size(); ++i)
+        indexLeads_ = indexLeads_ && fields[i] == i;
+    RowsChanged();
+}
 
 QList<int> TDataSet::ResolveIndex(const QStringList& names) const
 {
@@ -422,7 +544,7 @@ void TDataSet::SetIndexFields(const QStringList& names)
         CheckBrowseMode();
         const QList<int> fields = ResolveIndex(names);
         indexNames_ = names;
-        indexFields_ = fields;
+        UseIndex(fields);
         SortRows();
         cursor_ = records_.empty() ? -1 : 0;
         bof_ = true;
@@ -434,59 +556,56 @@ void TDataSet::SetIndexFields(const QStringList& names)
     indexNames_ = names;
 }
 
-int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count) const
+void TDataSet::RecordKey(QByteArrayView record, int count, Key& key) const
 {
-    // Walk each record once up to the last index field involved.
-    constexpr int Inline = 16;
+    key.resize(count);
+    // The usual index names the leading fields in order: read them in place.
+    if (indexLeads_) {
+        datapacket::LeadingValues(openDefs_, record, count, key.data());
+        return;
+    }
+    // Otherwise walk the record once up to the last index field involved.
     int span = 0;
     for (int i = 0; i < count; ++i)
         span = std::max(span, indexFields_[i] + 1);
-    if (span > Inline) {
-        for (int i = 0; i < count; ++i) {
-            const int f = indexFields_[i];
-            bool aNull = false;
-            bool bNull = false;
-            const QByteArrayView va = datapacket::ValueBytes(openDefs_, a, f, &aNull);
-            const QByteArrayView vb = datapacket::ValueBytes(openDefs_, b, f, &bNull);
-            if (aNull || bNull) {
-                if (aNull != bNull)
-                    return aNull ? -1 : 1;
-                continue;
-            }
-            if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va, vb); c != 0)
-                return c;
-        }
-        return 0;
-    }
-    QByteArrayView va[Inline];
-    QByteArrayView vb[Inline];
-    bool na[Inline];
-    bool nb[Inline];
-    datapacket::LeadingValues(openDefs_, a, span, va, na);
-    datapacket::LeadingValues(openDefs_, b, span, vb, nb);
-    for (int i = 0; i < count; ++i) {
-        const int f = indexFields_[i];
-        if (na[f] || nb[f]) {
-            if (na[f] != nb[f])
-                return na[f] ? -1 : 1;
+    QVarLengthArray<datapacket::FieldBytes, 16> values(span);
+    datapacket::LeadingValues(openDefs_, record, span, values.data());
+    for (int i = 0; i < count; ++i)
+        key[i] = values[indexFields_[i]];
+}
+
+int TDataSet::CompareKey(QByteArrayView record, const Key& key, int codePage) const
+{
+    Key own;
+    RecordKey(record, int(key.size()), own);
+    for (int i = 0; i < key.size(); ++i) {
+        if (own[i].isNull || key[i].isNull) {
+            if (own[i].isNull != key[i].isNull)
+                return own[i].isNull ? -1 : 1;
             continue;
         }
-        if (const int c = fieldvalue::CompareRaw(openDefs_[f].DataType, va[f], vb[f]); c != 0)
+        if (const int c = fieldvalue::CompareRaw(KeyType(i), own[i].raw, key[i].raw, codePage); c != 0)
             return c;
     }
     return 0;
 }
 
-int TDataSet::CompareRecords(QByteArrayView a, QByteArrayView b) const
+int TDataSet::CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const
 {
-    return CompareFields(a, b, int(indexFields_.size()));
+    Key key;
+    RecordKey(b, count, key);
+    return CompareKey(a, key, codePage);
 }
 
 void TDataSet::SortRows()
 {
+    RowsChanged();
     if (indexFields_.isEmpty())
         return;
-    const auto less = [this](const QByteArray& a, const QByteArray& b) { return CompareRecords(a, b) < 0; };
+    const int count = int(indexFields_.size());
+    const int codePage = fieldvalue::CodePage();
+    const auto less = [this, count, codePage](
+                          QByteArrayView a, QByteArrayView b) { return CompareFields(a, b, count, codePage) < 0; };
     // Files this engine wrote are in index order already: one pass tells.
     if (!std::is_sorted(records_.begin(), records_.end(), less))
         std::stable_sort(records_.begin(), records_.end(), less);
@@ -494,26 +613,171 @@ void TDataSet::SortRows()
 
 int TDataSet::UpperBound(QByteArrayView record) const
 {
-    const auto it = std::upper_bound(records_.begin(), records_.end(), record,
-        [this](QByteArrayView r, const QByteArray& x) { return CompareRecords(r, x) < 0; });
+    const int count = int(indexFields_.size());
+    const int codePage = fieldvalue::CodePage();
+    const auto it = std::upper_bound(
+        records_.begin(), records_.end(), record, [this, count, codePage](QByteArrayView r, QByteArrayView x) {
+            return CompareFields(r, x, count, codePage) < 0;
+        });
     return int(it - records_.begin());
 }
 
-QByteArray TDataSet::KeyRecord(const QList<StoredValue>& key) const
+void TDataSet::RowsChanged()
 {
-    QList<StoredValue> values(openDefs_.size());
-    for (int i = 0; i < key.size() && i < indexFields_.size(); ++i)
-        values[indexFields_[i]] = key[i];
-    return datapacket::EncodeRecord(openDefs_, values);
+    if (lookupValid_) {
+        const bool paid = lookupsServed_ * MinLookupPatience >= qsizetype(records_.size());
+        lookupPatience_ = paid ? MaxLookupPatience : std::max(lookupPatience_ / 2, MinLookupPatience);
+    }
+    lookupValid_ = false;
+    lookupsSinceChange_ = 0;
+    lookupsServed_ = 0;
 }
 
-int TDataSet::FindIndexed(const QList<StoredValue>& key) const
+size_t TDataSet::KeyHash(const Key& key) const
 {
-    const int count = int(std::min(key.size(), indexFields_.size()));
-    const QByteArray probe = KeyRecord(key);
-    const auto it = std::lower_bound(records_.begin(), records_.end(), probe,
-        [this, count](const QByteArray& r, const QByteArray& k) { return CompareFields(r, k, count) < 0; });
-    if (it == records_.end() || CompareFields(*it, probe, count) != 0)
+    quint64 h = 0;
+    for (int i = 0; i < key.size(); ++i) {
+        if (key[i].isNull) {
+            h = Mix(h, 0xFFFFFFFFu);
+            continue;
+        }
+        const TFieldType type = KeyType(i);
+        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
+            || type == TFieldType::ftDateTime) {
+            // -0 and 0 are equal keys.
+            const double d = ByteReader(key[i].raw).F64();
+            h = Mix(h, DoubleBits(d == 0 ? 0.0 : d));
+            continue;
+        }
+        h = MixBytes(h, key[i].raw);
+    }
+    return size_t(h ^ (h >> 32));
+}
+
+bool TDataSet::SameKey(const Key& a, const Key& b) const
+{
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].isNull || b[i].isNull) {
+            if (a[i].isNull != b[i].isNull)
+                return false;
+            continue;
+        }
+        const TFieldType type = KeyType(i);
+        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
+            || type == TFieldType::ftDateTime) {
+            if (ByteReader(a[i].raw).F64() != ByteReader(b[i].raw).F64())
+                return false;
+            continue;
+        }
+        // Every other kind compares equal exactly when its bytes are equal.
+        if (a[i].raw != b[i].raw)
+            return false;
+    }
+    return true;
+}
+
+void TDataSet::BuildLookup() const
+{
+    const int count = int(indexFields_.size());
+    size_t slotCount = 16;
+    while (slotCount < records_.size() * 2)
+        slotCount *= 2;
+    const size_t mask = slotCount - 1;
+    lookup_.assign(slotCount, LookupSlot {{}, 0, 0});
+    // Rows are placed a few behind the one being hashed, so that the slot
+    // each goes to is fetched while the next ones are hashed.
+    constexpr size_t Ahead = 8;
+    struct Pending {
+        size_t hash;
+        size_t row;
+    } pending[Ahead];
+    size_t pushed = 0;
+    const auto place = [&](const Pending& p) {
+        size_t slot = p.hash & mask;
+        while (lookup_[slot].row != 0)
+            slot = (slot + 1) & mask;
+        lookup_[slot] = {records_[p.row], quint32(p.row + 1), quint32(quint64(p.hash) >> 32)};
+    };
+    Key keys[2];
+    int current = 0;
+    for (size_t row = 0; row < records_.size(); ++row) {
+        Key& key = keys[current];
+        RecordKey(records_[row], count, key);
+        // Equal keys sit side by side; the first of them is the one found.
+        if (row > 0 && SameKey(keys[1 - current], key))
+            continue;
+        current = 1 - current;
+        const size_t hash = KeyHash(key);
+        Prefetch(&lookup_[hash & mask]);
+        Pending& next = pending[pushed % Ahead];
+        if (pushed++ >= Ahead)
+            place(next);
+        next = {hash, row};
+    }
+    for (const Pending& p : std::span(pending, std::min(pushed, Ahead)))
+        place(p);
+    lookupValid_ = true;
+}
+
+int TDataSet::FindIndexed(const StoredValue* values, int count)
+{
+    count = std::min(count, int(indexFields_.size()));
+    const int codePage = fieldvalue::CodePage();
+    // The key's values as a record holds them: texts and bytes as they are,
+    // numbers written out in scratch_ first (which may move as it grows).
+    Key key(count);
+    scratch_.resize(0);
+    QVarLengthArray<qsizetype, 8> offsets(count);
+    for (int i = 0; i < count; ++i) {
+        const StoredValue& v = values[i];
+        key[i].isNull = v.isNull;
+        offsets[i] = -1;
+        if (v.isNull)
+            continue;
+        const TFieldType type = KeyType(i);
+        if (type == TFieldType::ftWideString || type == TFieldType::ftWideMemo) {
+            key[i].raw = QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2);
+        } else if (datapacket::ValueWidth(type) > 0) {
+            offsets[i] = scratch_.size();
+            fieldvalue::WriteFixed(type, v, scratch_);
+        } else {
+            key[i].raw = v.bytes;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (offsets[i] >= 0)
+            key[i].raw = QByteArrayView(scratch_.constData() + offsets[i], datapacket::ValueWidth(KeyType(i)));
+    }
+
+    if (count == indexFields_.size() && !records_.empty()) {
+        // Building the table costs about one search per few dozen rows. It is
+        // built once rows / lookupPatience_ lookups came without a change
+        // between; a table dropped by a change before it served that many
+        // lookups halves the patience (RowsChanged), so a table that keeps
+        // changing soon stops spending more on building than on searching.
+        if (!lookupValid_ && ++lookupsSinceChange_ * lookupPatience_ >= qsizetype(records_.size()))
+            BuildLookup();
+        if (lookupValid_) {
+            ++lookupsServed_;
+            const size_t mask = lookup_.size() - 1;
+            const size_t hash = KeyHash(key);
+            const quint32 tag = quint32(quint64(hash) >> 32);
+            for (size_t slot = hash & mask; lookup_[slot].row != 0; slot = (slot + 1) & mask) {
+                const LookupSlot& entry = lookup_[slot];
+                if (entry.tag != tag)
+                    continue;
+                // The caller reads the row next: fetch its place in the rows
+                // while the record is compared.
+                Prefetch(&records_[entry.row - 1]);
+                if (CompareKey(entry.record, key, codePage) == 0)
+                    return int(entry.row - 1);
+            }
+            return -1;
+        }
+    }
+    const auto it = std::lower_bound(records_.begin(), records_.end(), key,
+        [this, codePage](QByteArrayView r, const Key& k) { return CompareKey(r, k, codePage) < 0; });
+    if (it == records_.end() || CompareKey(*it, key, codePage) != 0)
         return -1;
     return int(it - records_.begin());
 }

@@ -25,15 +25,19 @@
 //   at and RecordCount still counts the posted rows only.
 // - Signals tell views what changed; they are not sent for each row while
 //   a table is loading.
+// - Rows are records in the packet encoding (DataPacket.h), kept in large
+//   shared chunks or in the loaded file's own bytes.
 
 #include "core/Component.h"
 #include "data/DataPacket.h"
 #include "data/Field.h"
+#include "data/RowAppender.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
@@ -41,6 +45,8 @@
 namespace velkaro {
 
 enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+class RecordArena;
 
 class TDataSet : public TComponent {
     Q_OBJECT
@@ -92,6 +98,12 @@ public:
     // row. A query dataset overrides this to close and reopen.
     virtual void ProviderReset();
 
+    // The key fields for a provider: the names of the fields whose
+    // definition has Key or PrimaryKey set, in field order, joined by ";"
+    // ("" when there are none). The open dataset's fields, or FieldDefs()
+    // while it is closed.
+    QString PSGetKeyFields() const;
+
     // The error texts of this dataset, with its name in front.
     QString ErrorText(const QString& text) const;
     [[noreturn]] void RaiseError(const QString& text) const;
@@ -100,8 +112,10 @@ public:
     // Field objects and the packet encoder read the rows through these.
     const StoredValue* EditValue(int field) const; // the row being changed, or null
     StoredValue CurrentValue(int field) const; // the current row's value (null without a row)
+    // The current row's value as its record holds it (ValueBytes).
+    QByteArrayView CurrentBytes(int field, bool* isNull) const;
     void SetEditValue(int field, StoredValue value);
-    const std::vector<QByteArray>& Records() const { return records_; }
+    const std::vector<QByteArrayView>& Records() const { return records_; }
     // The definitions of the open dataset (FieldDefs() as they were at Open).
     const QList<TFieldDef>& OpenFieldDefs() const { return openDefs_; }
     // The posted rows with their field definitions as a data packet;
@@ -115,16 +129,22 @@ signals:
 
 protected:
     // Opening: Open clears the rows, calls InternalOpen, then builds the
-    // fields. A subclass fills FieldDefs() and adds rows (AddRow /
-    // AdoptRecords) there. Raising from InternalOpen leaves the dataset closed.
+    // fields. A subclass fills FieldDefs() and adds rows (AppendRows, AddRow
+    // or AdoptRecords) there. Raising from InternalOpen leaves the dataset
+    // closed.
     virtual void InternalOpen();
     virtual void InternalClose();
 
+    // Rows in their stored form, for a reader that fetches them (see
+    // RowAppender.h), while the dataset opens (an open one raises). The
+    // rows are made with FieldDefs() as it is at the first call; a row left
+    // unfinished fails the opening.
+    RowAppender& AppendRows();
     // A row from one value per definition, converted as SetValue converts.
     void AddRow(const QList<Variant>& values);
     // Records already checked against FieldDefs() (a decoded packet), with
     // the storage they point into.
-    void AdoptRecords(QByteArray storage, std::vector<QByteArray> records);
+    void AdoptRecords(QByteArray storage, std::vector<QByteArrayView> records);
 
     // The index: rows are ordered by these fields (names as in FieldDefs);
     // an empty list keeps the order of adding. Raises "Field 'X' not found"
@@ -133,8 +153,8 @@ protected:
     const QList<int>& IndexFields() const { return indexFields_; }
     QStringList IndexFieldNameList() const { return indexNames_; }
     // The first row whose index fields equal Key (stored values of the first
-    // Key.size() index fields), or -1.
-    int FindIndexed(const QList<StoredValue>& key) const;
+    // Count index fields), or -1.
+    int FindIndexed(const StoredValue* key, int count);
     void MoveTo(int row);
     // Posts a changed row, drops an unchanged one; nothing in browse state.
     void CheckBrowseMode();
@@ -143,16 +163,30 @@ protected:
 
 private:
     friend class TField;
+    friend class RowAppender;
     void BuildFields();
     void DropRows();
     void SortRows();
-    int CompareRecords(QByteArrayView a, QByteArrayView b) const;
-    int CompareFields(QByteArrayView a, QByteArrayView b, int count) const;
+    // The values of the first Count index fields of a record or of a key,
+    // as ValueBytes gives them; compared and hashed without decoding.
+    using Key = QVarLengthArray<datapacket::FieldBytes, 8>;
+    TFieldType KeyType(int i) const { return openDefs_[indexFields_[i]].DataType; }
+    void RecordKey(QByteArrayView record, int count, Key& key) const;
+    int CompareKey(QByteArrayView record, const Key& key, int codePage) const;
+    int CompareFields(QByteArrayView a, QByteArrayView b, int count, int codePage) const;
     int UpperBound(QByteArrayView record) const;
     void SetState(TDataSetState state);
     void CheckEditing() const;
     QList<int> ResolveIndex(const QStringList& names) const;
-    QByteArray KeyRecord(const QList<StoredValue>& key) const;
+    void UseIndex(const QList<int>& fields);
+    void ReleaseRecord(QByteArrayView record);
+    // The lookup table of whole keys: row numbers by the hash of their index
+    // fields, the first of equal rows only.
+    void RowsChanged();
+    void BuildLookup() const;
+    size_t KeyHash(const Key& key) const;
+    // Whether two keys are equal as the index orders them (CompareKey's 0).
+    bool SameKey(const Key& a, const Key& b) const;
 
     QList<TFieldDef> fieldDefs_;
     // The definitions the rows are encoded with: fixed from Open to Close,
@@ -162,12 +196,30 @@ private:
     std::vector<std::unique_ptr<TField>> fields_;
     TDataSetState state_ = TDataSetState::dsInactive;
 
-    // Rows in order; each a record in the packet encoding. Records loaded
-    // from a file or packet point into loadedStorage_.
-    QByteArray loadedStorage_;
-    std::vector<QByteArray> records_;
+    // Rows in order; each a record in the packet encoding, stored in arena_.
+    std::unique_ptr<RecordArena> arena_;
+    std::vector<QByteArrayView> records_;
+    std::unique_ptr<RowAppender> appender_;
+    QByteArray scratch_; // a record being posted, or the fixed-size values of a key
     QStringList indexNames_;
     QList<int> indexFields_;
+    bool indexLeads_ = true; // the index fields are fields 0, 1, ... in order
+
+    // Whole-key lookups go through a hash table once enough of them have
+    // come since the rows last changed to pay for building it; until then,
+    // and for partial keys, they search the ordered rows (FindIndexed).
+    struct LookupSlot {
+        QByteArrayView record; // the row's record, so a hit reads one place less
+        quint32 row; // row + 1; 0 = empty
+        quint32 tag; // high bits of the key's hash, so most misses need no record
+    };
+    mutable std::vector<LookupSlot> lookup_;
+    mutable bool lookupValid_ = false;
+    mutable qsizetype lookupsSinceChange_ = 0;
+    qsizetype lookupsServed_ = 0; // by the table in force
+    static constexpr qsizetype MaxLookupPatience = 128;
+    static constexpr qsizetype MinLookupPatience = 4;
+    qsizetype lookupPatience_ = MaxLookupPatience;
 
     int cursor_ = -1; // index into records_, -1 without rows
     bool bof_ = true;

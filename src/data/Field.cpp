@@ -4,6 +4,8 @@
 #include "data/DataSet.h"
 #include "data/FieldValue_p.h"
 
+#include <QSet>
+
 namespace velkaro {
 
 QString FieldTypeName(TFieldType type)
@@ -19,7 +21,38 @@ TField::TField(TDataSet* dataSet, int index, const TFieldDef& def)
     : dataSet_(dataSet)
     , index_(index)
     , def_(def)
+    , readOnly_(def.ReadOnly)
 {
+}
+
+QStringList ResultFieldNames(const QStringList& columnNames)
+{
+    QStringList names;
+    names.reserve(columnNames.size());
+    QSet<QString> taken;
+    for (qsizetype i = 0; i < columnNames.size(); ++i) {
+        names.append(columnNames[i].isEmpty() ? QStringLiteral("Column%1").arg(i + 1) : columnNames[i]);
+        taken.insert(names.last().toCaseFolded());
+    }
+    QSet<QString> used;
+    for (QString& name : names) {
+        const QString folded = name.toCaseFolded();
+        if (!used.contains(folded)) {
+            used.insert(folded);
+            continue;
+        }
+        for (int n = 1;; ++n) {
+            const QString candidate = name + u'_' + QString::number(n);
+            const QString key = candidate.toCaseFolded();
+            if (!taken.contains(key)) {
+                taken.insert(key);
+                used.insert(key);
+                name = candidate;
+                break;
+            }
+        }
+    }
+    return names;
 }
 
 namespace {
@@ -45,6 +78,12 @@ Variant TField::Value() const
 
 QString TField::AsString() const
 {
+    // Texts read straight from the record: the common case, and a lookup's.
+    if (dataSet_->EditValue(index_) == nullptr && fieldvalue::IsTextKind(def_.DataType)) {
+        bool isNull = true;
+        const QByteArrayView raw = dataSet_->CurrentBytes(index_, &isNull);
+        return isNull ? QString() : fieldvalue::TextOfRaw(def_, raw);
+    }
     return fieldvalue::ToText(def_, Current(dataSet_, index_));
 }
 

@@ -37,6 +37,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace velkaro {
 
@@ -81,9 +82,32 @@ struct TFieldDef {
     bool Required = false;
     // A fixed-width text (a CHAR column): reading as a string drops trailing blanks.
     bool Fixed = false;
+    // Attributes of a result column. They travel with the definition in data
+    // packets and table files; the table itself enforces only ReadOnly (the
+    // field object starts read-only).
+    bool Key = false; // part of a key of its table (primary, unique or other)
+    bool PrimaryKey = false; // part of the primary key
+    bool ReadOnly = false;
+    bool AutoIncrement = false;
+    bool Unsigned = false;
 
     bool operator==(const TFieldDef&) const = default;
 };
+
+// Names for the fields of a query result, one per column in column order.
+// A server may send any column names; a table needs them unique (without
+// regard to case) and not empty. The rule:
+// - an empty name becomes "Column" followed by its column number ("Column3");
+// - every name given (after that) is taken first; the first column of each
+//   name keeps it;
+// - each later column with a name already used gets the name followed by
+//   "_1", "_2", ... : the smallest number whose name no other column has or
+//   was given (compared without regard to case).
+// So ID, ID, ID_1 become ID, ID_2, ID_1, and id, ID become id, ID_1.
+// Names are otherwise kept as sent: blanks and ";" stay (such a field is read
+// by FieldByName; only table files, whose fields are indexed by name lists,
+// refuse them).
+QStringList ResultFieldNames(const QStringList& columnNames);
 
 // A field object belongs to its dataset and lives while the dataset is
 // open: Close (and every reload) deletes the dataset's fields, so callers
@@ -104,7 +128,8 @@ public:
     TDataSet* DataSet() const { return dataSet_; }
 
     // A read-only field refuses SetValue and SetAsString with
-    // "Field '<name>' cannot be modified".
+    // "Field '<name>' cannot be modified". It starts as its definition's
+    // ReadOnly says.
     bool ReadOnly() const { return readOnly_; }
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
 

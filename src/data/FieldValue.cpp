@@ -1,6 +1,7 @@
 #include "data/FieldValue_p.h"
 
 #include "core/AnsiCodec.h"
+#include "core/Bytes.h"
 #include "core/Exceptions.h"
 #include "platform/RegionalSettings.h"
 
@@ -84,14 +85,6 @@ QByteArray Cut(QByteArray bytes, const TFieldDef& def)
                              .arg(value, def.Name, QString::number(r.low), QString::number(r.high)));
 }
 
-qint64 CheckedInteger(const TFieldDef& def, qint64 v)
-{
-    const Range r = IntegerRange(def.DataType);
-    if (v < r.low || v > r.high)
-        OutOfRange(def, QString::number(v));
-    return v;
-}
-
 qint64 ParseInteger(const TFieldDef& def, const QString& text)
 {
     bool ok = false;
@@ -169,6 +162,30 @@ double OleFromDateTime(const QDate& date, const QTime& time)
     return days >= 0 ? days + frac : days - frac;
 }
 
+} // namespace
+
+qint64 CheckedInteger(const TFieldDef& def, qint64 v)
+{
+    const Range r = IntegerRange(def.DataType);
+    if (v < r.low || v > r.high)
+        OutOfRange(def, QString::number(v));
+    return v;
+}
+
+double CheckedDate(const TFieldDef& def, double days)
+{
+    if (!std::isfinite(days))
+        throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(QString::number(days)));
+    const double d = def.DataType == ftDate ? std::trunc(days) : days;
+    if (!datapacket::IsValidDateValue(def.DataType, d)) {
+        throw EDatabaseError(
+            QStringLiteral("Value %1 is out of range for field '%2'").arg(QString::number(days, 'g', 17), def.Name));
+    }
+    return d;
+}
+
+namespace {
+
 // Splits an OLE date into whole days and milliseconds of the day.
 void SplitOle(double d, qint64* days, qint64* ms)
 {
@@ -243,12 +260,10 @@ QString DateText(TFieldType type, double d)
     return date + u' ' + QTime::fromMSecsSinceStartOfDay(int(ms)).toString(QStringLiteral("hh:mm:ss"));
 }
 
-quint64 GetLE(QByteArrayView v)
+// An integer value's bytes (1, 2, 4 or 8 of them) as an unsigned number.
+quint64 Unsigned(QByteArrayView v)
 {
-    quint64 x = 0;
-    for (qsizetype i = v.size() - 1; i >= 0; --i)
-        x = (x << 8) | quint8(v[i]);
-    return x;
+    return ByteReader(v).UInt(int(v.size()));
 }
 
 template <typename T> int Order(T a, T b)
@@ -265,7 +280,9 @@ int CodePage()
 
 StoredValue FromVariant(const TFieldDef& def, const Variant& given)
 {
-    const Variant value = given.Deref();
+    // Only a by-reference variant needs a copy of what it refers to.
+    const Variant target = given.IsByRef() ? given.Deref() : Variant();
+    const Variant& value = given.IsByRef() ? target : given;
     StoredValue s;
     if (value.IsNull() || value.IsEmpty())
         return s;
@@ -309,10 +326,8 @@ StoredValue FromVariant(const TFieldDef& def, const Variant& given)
             s.bytes = PlainDecimal(value.ToString());
         }
     } else if (IsDateKind(type)) {
-        double d = value.VType() == varOleStr ? ParseDate(def, value.ToString()) : value.ToDouble();
-        if (!std::isfinite(d))
-            throw EConvertError(QString::fromLatin1(msg::InvalidDate).arg(value.ToString()));
-        s.real = type == ftDate ? std::trunc(d) : d;
+        const double d = value.VType() == varOleStr ? ParseDate(def, value.ToString()) : value.ToDouble();
+        s.real = CheckedDate(def, d);
     } else if (IsBytesKind(type)) {
         s.bytes = Cut(IsByteArray(value) ? value.ByteArrayData() : ansi::Encode(value.ToString(), CodePage()), def);
     } else {
@@ -395,31 +410,52 @@ Variant ToVariant(const TFieldDef& def, const StoredValue& v)
     return Variant::Null();
 }
 
+void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out)
+{
+    ByteWriter w(out);
+    if (type == ftFloat || IsDateKind(type))
+        w.F64(value.real);
+    else
+        w.UInt(quint64(value.integer), datapacket::ValueWidth(type));
+}
+
+bool IsTextKind(TFieldType type)
+{
+    return type == ftString || type == ftMemo || type == ftWideString || type == ftWideMemo;
+}
+
+QString TextOfRaw(const TFieldDef& def, QByteArrayView raw)
+{
+    QString text;
+    if (def.DataType == ftString || def.DataType == ftMemo) {
+        text = ansi::Decode(raw, CodePage());
+    } else {
+        text.resize(raw.size() / 2);
+        ByteReader(raw).CopyTo(text.data(), raw.size());
+    }
+    // A CHAR column's value reads without the blanks that fill it.
+    if (def.Fixed) {
+        qsizetype n = text.size();
+        while (n > 0 && text[n - 1] == u' ')
+            --n;
+        text.truncate(n);
+    }
+    return text;
+}
+
 QString ToText(const TFieldDef& def, const StoredValue& v)
 {
     if (v.isNull)
         return QString();
     switch (def.DataType) {
     case ftString:
-    case ftMemo: {
-        QString text = ansi::Decode(v.bytes, CodePage());
-        if (def.Fixed) {
-            qsizetype n = text.size();
-            while (n > 0 && text[n - 1] == u' ')
-                --n;
-            text.truncate(n);
-        }
-        return text;
-    }
+    case ftMemo:
+        return TextOfRaw(def, v.bytes);
     case ftWideString:
-    case ftWideMemo: {
+    case ftWideMemo:
         if (!def.Fixed)
             return v.text;
-        qsizetype n = v.text.size();
-        while (n > 0 && v.text[n - 1] == u' ')
-            --n;
-        return v.text.left(n);
-    }
+        return TextOfRaw(def, QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2));
     case ftBoolean:
         return v.integer ? QStringLiteral("True") : QStringLiteral("False");
     case ftFloat:
@@ -441,49 +477,44 @@ QString ToText(const TFieldDef& def, const StoredValue& v)
     }
 }
 
-int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b)
+int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b, int codePage)
 {
     switch (type) {
     case ftString:
     case ftMemo:
-        return ansi::CompareText(a, b, CodePage());
+        return ansi::CompareText(a, b, codePage);
     case ftWideString:
     case ftWideMemo: {
         const qsizetype n = std::min(a.size(), b.size()) / 2;
+        ByteReader x(a);
+        ByteReader y(b);
         for (qsizetype i = 0; i < n; ++i) {
-            const quint16 x = quint16(quint8(a[2 * i]) | (quint8(a[2 * i + 1]) << 8));
-            const quint16 y = quint16(quint8(b[2 * i]) | (quint8(b[2 * i + 1]) << 8));
-            if (x != y)
-                return x < y ? -1 : 1;
+            const quint16 p = x.U16();
+            const quint16 q = y.U16();
+            if (p != q)
+                return p < q ? -1 : 1;
         }
         return Order(a.size(), b.size());
     }
     case ftShortint:
-        return Order(qint8(GetLE(a)), qint8(GetLE(b)));
+        return Order(qint8(Unsigned(a)), qint8(Unsigned(b)));
     case ftSmallint:
-        return Order(qint16(GetLE(a)), qint16(GetLE(b)));
+        return Order(qint16(Unsigned(a)), qint16(Unsigned(b)));
     case ftInteger:
-        return Order(qint32(GetLE(a)), qint32(GetLE(b)));
+        return Order(qint32(Unsigned(a)), qint32(Unsigned(b)));
     case ftLargeint:
     case ftBCD:
-        return Order(qint64(GetLE(a)), qint64(GetLE(b)));
+        return Order(qint64(Unsigned(a)), qint64(Unsigned(b)));
     case ftByte:
     case ftWord:
     case ftLongWord:
     case ftBoolean:
-        return Order(GetLE(a), GetLE(b));
+        return Order(Unsigned(a), Unsigned(b));
     case ftFloat:
     case ftDate:
     case ftTime:
-    case ftDateTime: {
-        double x;
-        double y;
-        const quint64 bx = GetLE(a);
-        const quint64 by = GetLE(b);
-        std::memcpy(&x, &bx, 8);
-        std::memcpy(&y, &by, 8);
-        return Order(x, y);
-    }
+    case ftDateTime:
+        return Order(BitsDouble(Unsigned(a)), BitsDouble(Unsigned(b)));
     case ftFMTBcd: {
         const int numeric = Order(QString::fromLatin1(a).toDouble(), QString::fromLatin1(b).toDouble());
         return numeric != 0 ? numeric : std::clamp(a.compare(b), -1, 1);

@@ -13,7 +13,24 @@ StoredValue FromText(const TFieldDef& def, const QString& text);
 Variant ToVariant(const TFieldDef& def, const StoredValue& value);
 QString ToText(const TFieldDef& def, const StoredValue& value);
 
-// Orders two raw values of a kind (as ValueBytes gives them).
-int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b);
+// Appends a value of a fixed-size kind (datapacket::ValueWidth) as a record
+// holds it.
+void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out);
+
+// ftString, ftMemo, ftWideString, ftWideMemo: the kinds TextOfRaw reads.
+bool IsTextKind(TFieldType type);
+// ToText of a text kind's value from its bytes in a record (ValueBytes).
+QString TextOfRaw(const TFieldDef& def, QByteArrayView raw);
+
+// An integer for an integer kind, refused outside the kind's range.
+qint64 CheckedInteger(const TFieldDef& def, qint64 value);
+
+// A value for a date kind as stored: a date cut to whole days; a value
+// outside the calendar's range (datapacket::IsValidDateValue) is refused.
+double CheckedDate(const TFieldDef& def, double days);
+
+// Orders two raw values of a kind (as ValueBytes gives them); 8-bit texts
+// order as their decoded texts in CodePage.
+int CompareRaw(TFieldType type, QByteArrayView a, QByteArrayView b, int codePage);
 
 } // namespace velkaro::fieldvalue

@@ -52,8 +52,9 @@ enum class ReplaceFailure { Raise, Report };
 
 // Replaces the file with the bytes through a temporary file. A file that
 // cannot be created, or a target that cannot be replaced, raises
-// EFCreateError; a failed write raises EWriteError, or answers false when the
-// caller reports by its result.
+// EFCreateError; a failed write raises EWriteError "Stream write error: "
+// with the system's reason, or answers false when the caller reports by its
+// result.
 bool replaceFile(const QString& fileName, QByteArrayView bytes, ReplaceFailure onWriteFailure)
 {
     platform::AtomicFile file(fileName);
@@ -65,7 +66,10 @@ bool replaceFile(const QString& fileName, QByteArrayView bytes, ReplaceFailure o
         throw EFCreateError(QString::fromLatin1(msg::FCreateError).arg(FullFileName(fileName), file.ErrorString()));
     if (onWriteFailure == ReplaceFailure::Report)
         return false;
-    throw EWriteError(QString::fromLatin1(msg::WriteError));
+    QString message = QString::fromLatin1(msg::WriteError);
+    if (!file.ErrorString().isEmpty())
+        message += QStringLiteral(": ") + file.ErrorString();
+    throw EWriteError(message);
 }
 
 } // namespace

@@ -50,7 +50,8 @@ public:
     // renamed over the old one, so a failed or short write (a full disk, a
     // crash) leaves the previous file whole. A file that cannot be created
     // raises EFCreateError "Cannot create file "%s". %s"; a failed write
-    // raises EWriteError.
+    // raises EWriteError "Stream write error: " and the system's reason
+    // ("Stream write error: No space left on device").
     void VariantToFile(const QString& fileName, const Variant& aVariant);
 
     // The whole stream, from its start, as a byte array; the stream ends at
@@ -152,7 +153,8 @@ public:
     // Writes the collection at the stream's position in blocks of at most
     // 4096 bytes (EWriteError on a short write).
     void SaveCollectionToStream(const TCollection& Collection, TStream& Stream);
-    // Replaces the file with the collection (EFCreateError, EWriteError).
+    // Replaces the file with the collection (EFCreateError, EWriteError
+    // with the system's reason, as VariantToFile).
     void SaveCollectionToFile(const TCollection& Collection, const QString& FileName);
 
     // ---- Pictures (inhouse/Graphics.h, inhouse/JpegImage.h) -----------------

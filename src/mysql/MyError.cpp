@@ -88,7 +88,7 @@ EMyError::EMyError(int errorCode, QString message)
 bool EMyError::IsFatalCode(int code)
 {
     return code == er::ServerShutdown || code == cr::ConnHostError || code == cr::ServerGoneError
-        || code == cr::ServerLost;
+        || code == cr::ServerLost || code == er::ConnectionKilled || code == er::ClientInteractionTimeout;
 }
 
 QString ClientErrorText(int code)

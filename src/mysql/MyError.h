@@ -25,8 +25,9 @@ public:
     // For 1064 (SQL syntax): the last run of decimal digits in the message,
     // scanning from its end (the server names the line there); 0 otherwise.
     int LineNumber() const noexcept { return lineNumber_; }
-    // Server shut down, cannot connect, server gone, connection lost: the
-    // connection is unusable afterwards and is closed.
+    // Server shut down, cannot connect, server gone, connection lost, and the
+    // server's own word that it ends the connection (killed, idle too long):
+    // the connection is unusable afterwards and is closed.
     bool IsFatal() const noexcept { return IsFatalCode(errorCode_); }
     static bool IsFatalCode(int code);
 
@@ -61,6 +62,8 @@ inline constexpr int DupEntry = 1062; // a key violation
 inline constexpr int ParseError = 1064;
 inline constexpr int NetPacketsOutOfOrder = 1156;
 inline constexpr int NetUncompressError = 1157;
+inline constexpr int ConnectionKilled = 1927; // MariaDB, before it closes a killed session
+inline constexpr int ClientInteractionTimeout = 4031; // MySQL, before it closes an idle session
 } // namespace er
 
 // The template of a client code ("" for any other code).

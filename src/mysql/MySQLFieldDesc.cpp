@@ -305,6 +305,11 @@ TFieldDef ToFieldDef(const TMySQLFieldDesc& desc)
     }
     def.Required = desc.Required;
     def.Fixed = desc.TrimBlanks;
+    def.Key = desc.IsKey;
+    def.PrimaryKey = desc.IsPrimaryKey;
+    def.ReadOnly = desc.ReadOnly;
+    def.AutoIncrement = desc.AutoIncrement;
+    def.Unsigned = desc.Unsigned;
     return def;
 }
 

@@ -128,7 +128,8 @@ TMySQLFieldDesc MakeFieldDesc(const TMySqlFieldInfo& info, int fieldNo, const TM
 
 // The dataset's definition of the field: name, type, size (characters for
 // texts, bytes for the bytes kinds, the scale for the BCD kinds, 0 for no
-// limit), required, and Fixed when reading drops trailing blanks.
+// limit), required, Fixed when reading drops trailing blanks, and the
+// column's attributes: key, primary key, read-only, auto-increment, unsigned.
 TFieldDef ToFieldDef(const TMySQLFieldDesc& desc);
 
 } // namespace velkaro

@@ -3,6 +3,7 @@
 #include "core/Exceptions.h"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace velkaro {
@@ -369,9 +370,13 @@ double ReadTime(const TMySQLFieldDesc& desc, QByteArrayView v)
 
 // --- texts ---
 
-QByteArray CutBytes(QByteArrayView v, int size)
+// The bytes, cut to Size when it is not 0, into Out (its buffer reused).
+void CutBytes(QByteArrayView v, int size, QByteArray& out)
 {
-    return (size > 0 && v.size() > size ? v.first(size) : v).toByteArray();
+    const QByteArrayView kept = size > 0 && v.size() > size ? v.first(size) : v;
+    out.resize(kept.size());
+    if (!kept.isEmpty())
+        std::memcpy(out.data(), kept.data(), size_t(kept.size()));
 }
 
 } // namespace
@@ -397,7 +402,15 @@ double OleDateTime(int year, int month, int day, int hour, int minute, double se
 
 QString DecodeUtf8(QByteArrayView bytes, qsizetype maxUnits)
 {
-    QString out(bytes.size(), Qt::Uninitialized);
+    QString out;
+    DecodeUtf8Into(bytes, maxUnits, out);
+    return out;
+}
+
+void DecodeUtf8Into(QByteArrayView bytes, qsizetype maxUnits, QString& out)
+{
+    // Never more units than bytes.
+    out.resize(bytes.size());
     char16_t* dst = reinterpret_cast<char16_t*>(out.data());
     char16_t* const start = dst;
     const quint8* p = reinterpret_cast<const quint8*>(bytes.data());
@@ -450,25 +463,37 @@ QString DecodeUtf8(QByteArrayView bytes, qsizetype maxUnits)
             --units;
     }
     out.truncate(units);
-    return out;
 }
 
 StoredValue DecodeValue(const TMySQLFieldDesc& desc, QByteArrayView value, bool isNull)
 {
     StoredValue out;
+    DecodeValueInto(desc, value, isNull, out);
+    return out;
+}
+
+void DecodeValueInto(const TMySQLFieldDesc& desc, QByteArrayView value, bool isNull, StoredValue& out)
+{
+    out.isNull = true;
+    out.integer = 0;
+    out.real = 0;
+    if (!out.bytes.isEmpty())
+        out.bytes.resize(0);
+    if (!out.text.isEmpty())
+        out.text.resize(0);
     if (isNull)
-        return out;
+        return;
     switch (desc.Kind) {
     case String:
     case OutOfLineString:
     case Bytes:
     case VarBytes:
     case OutOfLineVarBytes:
-        out.bytes = CutBytes(value, desc.Length);
+        CutBytes(value, desc.Length, out.bytes);
         break;
     case WideString:
     case OutOfLineWideString:
-        out.text = DecodeUtf8(value, desc.Length);
+        DecodeUtf8Into(value, desc.Length, out.text);
         break;
     case Int8:
     case Int16:
@@ -489,25 +514,24 @@ StoredValue DecodeValue(const TMySQLFieldDesc& desc, QByteArrayView value, bool 
     case FmtBcd:
         if (!IsPlainDecimal(value))
             InvalidBcd(value);
-        out.bytes = value.toByteArray();
+        CutBytes(value, 0, out.bytes);
         break;
     case Date:
     case DateTime:
         DecodeDate(desc, value, out);
-        return out;
+        return;
     case Time:
         out.real = ReadTime(desc, value);
         break;
     case Blob:
     case Memo:
-        out.bytes = value.toByteArray();
+        CutBytes(value, 0, out.bytes);
         break;
     case WideMemo:
-        out.text = DecodeUtf8(value);
+        DecodeUtf8Into(value, 0, out.text);
         break;
     }
     out.isNull = false;
-    return out;
 }
 
 } // namespace velkaro

@@ -41,6 +41,9 @@ namespace velkaro {
 // The stored value of one cell; IsNull for the NULL marker (0xFB), whose
 // value bytes are empty.
 StoredValue DecodeValue(const TMySQLFieldDesc& desc, QByteArrayView value, bool isNull = false);
+// The same into Out, reusing the buffers of its text and bytes: a fetch that
+// decodes every cell into one StoredValue allocates only while they grow.
+void DecodeValueInto(const TMySQLFieldDesc& desc, QByteArrayView value, bool isNull, StoredValue& out);
 
 // UTF-8 to UTF-16, cut to MaxUnits code units when MaxUnits > 0 (never
 // between the two halves of a surrogate pair). Sequences of 1 to 3 bytes are
@@ -53,6 +56,8 @@ StoredValue DecodeValue(const TMySQLFieldDesc& desc, QByteArrayView value, bool 
 //                                               or a character above U+10FFFF
 //   "incomplete multibyte char"                 a sequence cut off by the end
 QString DecodeUtf8(QByteArrayView bytes, qsizetype maxUnits = 0);
+// The same into Out (its buffer reused); on an error Out is left undefined.
+void DecodeUtf8Into(QByteArrayView bytes, qsizetype maxUnits, QString& out);
 
 // OLE dates (days since 30 December 1899, the time as the fraction) of a
 // date and a time of day; no validation.

@@ -1,5 +1,6 @@
 #include "mysql/MySQLUniProvider.h"
 
+#include "mysql/MySQLConnection.h"
 #include "mysql/MySQLOptions.h"
 
 namespace velkaro {
@@ -17,6 +18,7 @@ TMySQLUniProvider::TMySQLUniProvider(QObject* owner)
     : TUniProvider(owner)
 {
     (void)Registered;
+    SetConnectionFactory([] { return std::make_unique<TMySQLConnection>(); });
 }
 
 const TOptionsList& TMySQLUniProvider::GetConnectionOptions() const

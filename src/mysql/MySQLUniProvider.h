@@ -1,7 +1,8 @@
 #pragma once
-// The MySQL provider, registered as "MySQL" when the program starts. Placing
-// a TMySQLUniProvider on a window (MySQLUniProvider1) makes sure the
-// provider is part of the program; the component itself does nothing else.
+// The MySQL provider, registered as "MySQL" when the program starts; its
+// native connections are TMySQLConnection. Placing a TMySQLUniProvider on a
+// window (MySQLUniProvider1) makes sure the provider is part of the
+// program; the component itself does nothing else.
 
 #include "mysql/UniProvider.h"
 

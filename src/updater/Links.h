@@ -1,42 +1,16 @@
 #pragma once
-// The update client's two outside links, as its window declares them: the
-// data-centre database connection (uniConnDataCenter, with the query
-// qryAnyPropose on it) and the application-server connection (Socket1, whose
-// AppServer is the remote object). The components carry the published
-// settings; the UpdaterLinks behind them make the query and open the link,
-// so tests can install an in-process query and an in-process object.
+// The update client's link to the application server, as its window
+// declares it: the connection component Socket1 carries the published
+// settings, and the UpdaterLinks behind it open the link and give the remote
+// object (AppServer), so tests can install an in-process object. (The
+// database link is the window's own TUniConnection.)
 
 #include "core/Component.h"
 #include "core/Variant.h"
 
-#include <QStringList>
-
 #include <memory>
 
 namespace velkaro {
-
-class TCustomQuery;
-
-class DataCenterConnection : public TComponent {
-    Q_OBJECT
-    Q_PROPERTY(QString ProviderName MEMBER ProviderName)
-    Q_PROPERTY(QString Server MEMBER Server)
-    Q_PROPERTY(int Port MEMBER Port)
-    Q_PROPERTY(QString Database MEMBER Database)
-    Q_PROPERTY(QString Username MEMBER Username)
-    Q_PROPERTY(QString Password MEMBER Password)
-    Q_PROPERTY(QStringList SpecificOptions MEMBER SpecificOptions)
-
-public:
-    using TComponent::TComponent;
-    QString ProviderName;
-    QString Server;
-    int Port = 3306;
-    QString Database;
-    QString Username;
-    QString Password;
-    QStringList SpecificOptions;
-};
 
 class AppServerConnection : public TComponent {
     Q_OBJECT
@@ -72,11 +46,6 @@ public:
 class UpdaterLinks {
 public:
     virtual ~UpdaterLinks() = default;
-    // The query on the given connection, owned by Owner. Called while the
-    // window's components are created, before the deployment file is
-    // applied: the query reads the connection's settings when it opens,
-    // never here.
-    virtual TCustomQuery* CreateQuery(DataCenterConnection& connection, QObject* owner) = 0;
     // Opens the link and creates the remote object named by ServerName;
     // the answer is AppServer, a variant holding its dispatch reference.
     // Called once the window's components have finished loading.

@@ -1,27 +1,14 @@
 #include "core/Exceptions.h"
-#include "data/CustomQuery.h"
 #include "updater/Links.h"
 
 namespace velkaro {
 
 namespace {
 
-// This build carries neither the MySQL client nor the application-server
-// link yet: both ends say so plainly instead of pretending to connect.
-class UnavailableQuery : public TCustomQuery {
-public:
-    using TCustomQuery::TCustomQuery;
-
-protected:
-    void InternalOpen() override
-    {
-        throw Exception(QStringLiteral("This build has no MySQL client: the version query cannot run"));
-    }
-};
-
+// This build carries no application-server link yet: it says so plainly
+// instead of pretending to connect.
 class UnavailableLinks : public UpdaterLinks {
 public:
-    TCustomQuery* CreateQuery(DataCenterConnection&, QObject* owner) override { return new UnavailableQuery(owner); }
     Variant OpenAppServer(AppServerConnection& connection) override
     {
         const QString& address = connection.Address.isEmpty() ? connection.Host : connection.Address;

@@ -5,6 +5,9 @@
 #include "data/ClientDataSet.h"
 #include "data/Provider.h"
 #include "inhouse/GuiPropertyTypes.h"
+#include "mysql/MySQLUniProvider.h"
+#include "mysql/UniConnection.h"
+#include "mysql/UniQuery.h"
 #include "updater/Links.h"
 
 #include <QLabel>
@@ -24,7 +27,9 @@ void RegisterUpdaterClasses()
 
     // The components.
     RegisterClass<TComponent>();
-    RegisterClass<DataCenterConnection>();
+    RegisterClass<TMySQLUniProvider>();
+    RegisterClass<TUniConnection>();
+    RegisterClass<TUniQuery>();
     RegisterClass<AppServerConnection>();
     RegisterClass<TDataSetProvider>();
     RegisterClass<TClientDataSet>();

@@ -5,10 +5,12 @@
 #include "core/Exceptions.h"
 #include "core/LateBound.h"
 #include "data/ClientDataSet.h"
-#include "data/CustomQuery.h"
 #include "data/Provider.h"
 #include "inhouse/Streamer.h"
 #include "inhouse/libAppServerUNI.h"
+#include "mysql/MySQLUniProvider.h"
+#include "mysql/UniConnection.h"
+#include "mysql/UniQuery.h"
 #include "platform/AppPaths.h"
 #include "platform/Launcher.h"
 #include "platform/MessageDisplay.h"
@@ -72,20 +74,22 @@ void TfrmVersionControl::createComponents()
     lbStatus->setPalette(palette);
     lbStatus->setText(status::Checking);
 
-    MySQLUniProvider1 = new TComponent(this);
+    MySQLUniProvider1 = new TMySQLUniProvider(this);
     MySQLUniProvider1->SetName(QStringLiteral("MySQLUniProvider1"));
 
-    uniConnDataCenter = new DataCenterConnection(this);
+    // The port stays 0: the MySQL default, 3306.
+    uniConnDataCenter = new TUniConnection(this);
     uniConnDataCenter->SetName(QStringLiteral("uniConnDataCenter"));
-    uniConnDataCenter->ProviderName = QStringLiteral("MySQL");
-    uniConnDataCenter->Database = QStringLiteral("VelkaroDB");
-    uniConnDataCenter->SpecificOptions = {QStringLiteral("MySQL.UseUnicode=True")};
-    uniConnDataCenter->Username = QStringLiteral("sa");
-    uniConnDataCenter->Password = QStringLiteral("plovexirquan");
-    uniConnDataCenter->Server = QStringLiteral("127.0.0.1");
+    uniConnDataCenter->SetProviderName(QStringLiteral("MySQL"));
+    uniConnDataCenter->SetDatabase(QStringLiteral("VelkaroDB"));
+    uniConnDataCenter->SetSpecificOptions({QStringLiteral("MySQL.UseUnicode=True")});
+    uniConnDataCenter->SetUsername(QStringLiteral("sa"));
+    uniConnDataCenter->SetPassword(QStringLiteral("plovexirquan"));
+    uniConnDataCenter->SetServer(QStringLiteral("127.0.0.1"));
 
-    qryAnyPropose = links_.CreateQuery(*uniConnDataCenter, this);
+    qryAnyPropose = new TUniQuery(this);
     qryAnyPropose->SetName(QStringLiteral("qryAnyPropose"));
+    qryAnyPropose->SetConnection(uniConnDataCenter);
 
     dspAnyPropose = new TDataSetProvider(this);
     dspAnyPropose->SetName(QStringLiteral("dspAnyPropose"));
@@ -125,6 +129,8 @@ void TfrmVersionControl::loaded()
 
 TfrmVersionControl::~TfrmVersionControl()
 {
+    // The database session ends first (COM_QUIT), then the remote object goes.
+    uniConnDataCenter->Disconnect();
     links_.CloseAppServer(AppServer);
 }
 

@@ -13,11 +13,11 @@ class QTimer;
 namespace velkaro {
 
 class AppServerConnection;
-class DataCenterConnection;
 class TClientDataSet;
-class TComponent;
-class TCustomQuery;
 class TDataSetProvider;
+class TMySQLUniProvider;
+class TUniConnection;
+class TUniQuery;
 class UpdaterLinks;
 
 namespace status {
@@ -33,9 +33,9 @@ public:
     // Creates the window, in this order:
     // 1. every component of the window description, with its compiled-in
     //    settings: lbStatus, MySQLUniProvider1, uniConnDataCenter,
-    //    qryAnyPropose (on uniConnDataCenter, from the links), dspAnyPropose
-    //    (on qryAnyPropose), cdsAnyPropose, cdsConfig, Socket1, Timer1;
-    //    nothing is opened or connected yet;
+    //    qryAnyPropose (on uniConnDataCenter), dspAnyPropose (on
+    //    qryAnyPropose), cdsAnyPropose, cdsConfig, Socket1, Timer1; nothing
+    //    is opened or connected yet;
     // 2. the deployment file (if DeploymentFile is not empty), which may set
     //    only the connection settings of uniConnDataCenter and Socket1
     //    (updater/DeploymentSettings.h);
@@ -45,12 +45,13 @@ public:
     // Raises when the deployment file is wrong or the application server
     // cannot be reached; the window is then gone.
     TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile);
+    // Ends the database session (COM_QUIT), then releases the remote object.
     ~TfrmVersionControl() override;
 
     QLabel* lbStatus = nullptr;
-    TComponent* MySQLUniProvider1 = nullptr;
-    DataCenterConnection* uniConnDataCenter = nullptr;
-    TCustomQuery* qryAnyPropose = nullptr;
+    TMySQLUniProvider* MySQLUniProvider1 = nullptr;
+    TUniConnection* uniConnDataCenter = nullptr;
+    TUniQuery* qryAnyPropose = nullptr;
     TDataSetProvider* dspAnyPropose = nullptr;
     TClientDataSet* cdsAnyPropose = nullptr;
     TClientDataSet* cdsConfig = nullptr;

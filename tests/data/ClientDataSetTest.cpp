@@ -546,3 +546,86 @@ TEST(ClientDataSet, DataRequestThroughAProvider)
         EXPECT_EQ(e.Message(), QStringLiteral("cdsAnyPropose: Provider 'dspMissing' not found"));
     }
 }
+
+TEST(ClientDataSet, FindKeyFindsTheFirstOfEqualRowsBeforeAndAfterChanges)
+{
+    // The index as the leading fields in order, and in another order.
+    for (const QList<int>& index : {QList<int> {0, 1, 2}, QList<int> {2, 0, 1}}) {
+        SCOPED_TRACE(index[0]);
+        // Keys from small sets, so rows share keys; nulls and -0 among them.
+        TClientDataSet t;
+        t.FieldDefs() = {{QStringLiteral("S"), ftString, 20}, {QStringLiteral("N"), ftInteger},
+            {QStringLiteral("F"), ftFloat}, {QStringLiteral("Row"), ftInteger}};
+        const QStringList names {"S", "N", "F"};
+        t.SetIndexFieldNames(names[index[0]] + u';' + names[index[1]] + u';' + names[index[2]]);
+        t.CreateDataSet();
+        const QStringList sections {"", "a", "B", "ก"};
+        const auto valueOf = [&](int field, int i) {
+            if (field == 0)
+                return Variant(sections[i % sections.size()]);
+            if (field == 1)
+                return i % 7 == 0 ? Variant::Null() : Variant(i % 5);
+            return Variant(i % 3 == 0 ? -0.0 : (i % 3 == 1 ? 0.0 : 1.5));
+        };
+        int next = 0;
+        const auto add = [&](int i) {
+            t.Append();
+            for (int f = 0; f < 3; ++f)
+                t.Fields(f)->SetValue(valueOf(f, i));
+            t.Fields(3)->SetValue(next++);
+            t.Post();
+        };
+        for (int i = 0; i < 300; ++i)
+            add(i * 7919 % 1000);
+
+        // The row a scan in index order finds first, or -1.
+        const auto scan = [&](const QList<Variant>& key) {
+            for (int row = 1; row <= t.RecordCount(); ++row) {
+                t.SetRecNo(row);
+                bool equal = true;
+                for (int k = 0; k < key.size(); ++k) {
+                    const Variant v = t.Fields(index[k])->Value();
+                    if (v.IsNull() || key[k].IsNull())
+                        equal = equal && v.IsNull() == key[k].IsNull();
+                    else if (index[k] == 2)
+                        equal = equal && v.ToDouble() == key[k].ToDouble(); // -0 and 0 are one key
+                    else
+                        equal = equal && v == key[k];
+                }
+                if (equal)
+                    return t.FieldByName(QStringLiteral("Row"))->AsInteger();
+            }
+            return qint64(-1);
+        };
+        const auto check = [&](int rounds) {
+            for (int i = 0; i < rounds; ++i) {
+                const int k = i * 31 % 1000;
+                QList<Variant> key;
+                for (int f : index)
+                    key.append(valueOf(f, f == 2 ? k + i % 2 : k));
+                SCOPED_TRACE(i);
+                const qint64 expected = scan(key);
+                t.First();
+                ASSERT_EQ(t.FindKey(key), expected >= 0);
+                if (expected >= 0) {
+                    EXPECT_EQ(t.FieldByName(QStringLiteral("Row"))->AsInteger(), expected);
+                }
+            }
+        };
+        check(80);
+        // Each change is seen by lookups that come after it (enough of them
+        // to go through the lookup table again).
+        for (int i = 0; i < 10; ++i) {
+            add(i * 13);
+            check(12);
+            t.SetRecNo(1 + i * 5 % t.RecordCount());
+            t.Edit();
+            t.Fields(1)->SetValue(i % 4 == 0 ? Variant::Null() : Variant(i % 5));
+            t.Post();
+            check(12);
+            t.SetRecNo(1 + i * 7 % t.RecordCount());
+            t.Delete();
+            check(12);
+        }
+    }
+}

@@ -38,6 +38,13 @@ QList<KindCase> Kinds()
             Variant(QStringLiteral("กข")), QStringLiteral("กข")},
         {"fixed char drops trailing blanks", {"C", ftString, 10, false, true}, Variant(QStringLiteral("abc  ")),
             Variant(QStringLiteral("abc  ")), QStringLiteral("abc")},
+        {"varchar keeps trailing blanks", {"V", ftString, 10}, Variant(QStringLiteral("abc  ")),
+            Variant(QStringLiteral("abc  ")), QStringLiteral("abc  ")},
+        {"fixed wide char drops trailing blanks", {"WC", ftWideString, 10, false, true},
+            Variant(QStringLiteral(" 1.0.7 \t  ")), Variant(QStringLiteral(" 1.0.7 \t  ")),
+            QStringLiteral(" 1.0.7 \t")},
+        {"wide varchar keeps trailing blanks", {"WV", ftWideString, 10}, Variant(QStringLiteral("1.0.7   ")),
+            Variant(QStringLiteral("1.0.7   ")), QStringLiteral("1.0.7   ")},
         {"wide string", {"W", ftWideString, 4}, Variant(QStringLiteral("ก\u4E2Dxyz")),
             Variant(QStringLiteral("ก\u4E2Dxy")), QStringLiteral("ก\u4E2Dxy")},
         {"shortint", {"I1", ftShortint}, Variant(-128), Variant::Typed(varShortInt, -128), QStringLiteral("-128")},
@@ -158,6 +165,10 @@ TEST(FieldKinds, RefuseValuesTheKindCannotHold)
         {"date from text", {"A", ftDate}, Variant(QStringLiteral("31/02/2024")),
             QStringLiteral("''31/02/2024'' is not a valid date")},
         {"fmtbcd from text", {"A", ftFMTBcd}, Variant(QStringLiteral("1e5")), {}},
+        {"date beyond the calendar", {"A", ftDate}, Variant::FromDate(1e300),
+            QStringLiteral("Value 1.0000000000000001e+300 is out of range for field 'A'")},
+        {"date-time before year 1", {"A", ftDateTime}, Variant::FromDate(-693594.25), {}},
+        {"time beyond the calendar", {"A", ftTime}, Variant::FromDate(-1e20), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -211,15 +211,18 @@ TEST_F(StreamerTest, VariantToFileThatCannotWriteEverythingKeepsTheOldFile)
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string className;
+    QString message;
     try {
         streamer.VariantToFile(File("Velkaro.exe"), Variant::FromBytes(pattern(10000)));
     } catch (const Exception& e) {
         className = e.ClassName();
+        message = e.Message();
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(className, "EWriteError");
+    EXPECT_EQ(message, "Stream write error: File too large") << "the system's reason comes along";
     EXPECT_EQ(ReadFile(File("Velkaro.exe")), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList {"Velkaro.exe"});
 }

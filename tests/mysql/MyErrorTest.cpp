@@ -44,7 +44,7 @@ TEST(MyError, TemplatesAreFilledInOrder)
 
 TEST(MyError, FatalCodesAndTheSyntaxErrorLine)
 {
-    for (int code : {1053, 2003, 2006, 2013})
+    for (int code : {1053, 2003, 2006, 2013, 1927, 4031})
         EXPECT_TRUE(EMyError::IsFatalCode(code)) << code;
     for (int code : {1045, 1062, 1064, 2014, 2027})
         EXPECT_FALSE(EMyError::IsFatalCode(code)) << code;

@@ -1,6 +1,8 @@
 #include "mysql/MySQLUniProvider.h"
 
 #include "core/Exceptions.h"
+#include "mysql/MySQLConnection.h"
+#include "mysql/MySQLOptions.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -55,14 +57,24 @@ TEST(UniProviders, ResolutionErrors)
         QStringLiteral("This operation is not allowed on active connection"));
 }
 
-TEST(UniProviders, NoConnectionClassIsAClearError)
+TEST(UniProviders, TheNativeConnectionComesFromTheProvider)
 {
     TMySQLUniProvider provider;
+    const std::unique_ptr<TCRConnection> native = provider.ConnectionFactory()();
+    EXPECT_NE(dynamic_cast<TMySQLConnection*>(native.get()), nullptr);
+    EXPECT_EQ(native->ClassName(), "TMySQLConnection");
+
+    class Bare : public TUniProvider {
+    public:
+        QString GetProviderName() const override { return QStringLiteral("Bare"); }
+        const TOptionsList& GetConnectionOptions() const override { return MySQLConnectionOptions(); }
+        const TOptionsList& GetDataSetOptions() const override { return MySQLDataSetOptions(); }
+    } bare;
     try {
-        provider.ConnectionFactory();
+        bare.ConnectionFactory();
         ADD_FAILURE() << "no error";
     } catch (const EDatabaseError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Provider MySQL has no connection class"));
+        EXPECT_EQ(e.Message(), QStringLiteral("Provider Bare has no connection class"));
     }
 }
 

@@ -53,6 +53,9 @@ void ScriptedVio::Connect()
         lastError_ = failText_;
         throw EMyError(failCode_, QStringLiteral("Socket error %1").arg(failCode_));
     }
+    skipDone();
+    if (current_ < steps_.size() && steps_[current_].kind == Kind::Hangup)
+        ++current_;
     open_ = true;
 }
 
@@ -314,6 +317,25 @@ QByteArray Row(const QList<QByteArray>& values)
     QByteArray out;
     for (const QByteArray& v : values)
         out += v.isNull() ? QByteArray(1, char(0xFB)) : LenEnc(v);
+    return out;
+}
+
+QByteArray QueryPacket(const QByteArray& sql)
+{
+    return Packet(0, QByteArray(1, char(3)) + sql);
+}
+
+QByteArray ResultPackets(
+    const QList<QByteArray>& columnDefs, const QList<QList<QByteArray>>& rows, quint16 endStatus, quint8 firstSeq)
+{
+    quint8 seq = firstSeq;
+    QByteArray out = Packet(seq++, QByteArray(1, char(columnDefs.size())));
+    for (const QByteArray& def : columnDefs)
+        out += Packet(seq++, def);
+    out += Packet(seq++, EofPacket());
+    for (const QList<QByteArray>& row : rows)
+        out += Packet(seq++, Row(row));
+    out += Packet(seq, EofPacket(0, endStatus));
     return out;
 }
 

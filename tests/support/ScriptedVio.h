@@ -23,7 +23,8 @@ public:
     // The peer sends these bytes.
     ScriptedVio& Answer(QByteArray bytes);
     // The peer closes the connection in order; reads from here on bring
-    // nothing, writes fail.
+    // nothing, writes fail. A connect after it goes on with the steps that
+    // follow: the script of the next connection.
     ScriptedVio& Hangup();
     // Connect fails with this code and LastError.
     void FailConnect(int code, QString lastError);
@@ -115,5 +116,12 @@ QByteArray ColumnDef41(const QByteArray& name, quint8 type, quint32 length, quin
     quint8 decimals = 0, const QByteArray& table = "t");
 // A row of the text protocol; a null QByteArray is NULL.
 QByteArray Row(const QList<QByteArray>& values);
+// A command as the client sends it: COM_QUERY and the text, sequence 0.
+QByteArray QueryPacket(const QByteArray& sql);
+// The packets of one result set (4.1 protocol): the column count, the
+// column definitions, an end packet, the rows, and an end packet carrying
+// EndStatus; sequence numbers from FirstSeq on.
+QByteArray ResultPackets(const QList<QByteArray>& columnDefs, const QList<QList<QByteArray>>& rows,
+    quint16 endStatus = 2, quint8 firstSeq = 1);
 
 } // namespace velkaro::testing

@@ -1,15 +1,25 @@
 // The update cycle from the window's point of view: the status line, the
-// message boxes, the files beside the program and the program started.
+// message boxes, the files beside the program and the program started. The
+// window's real database components talk to a scripted MySQL server on a
+// local socket (or to the throwaway MariaDB); the application server is an
+// in-process object.
 
 #include "config/libConfigManager.h"
 #include "core/Dispatch.h"
 #include "core/Exceptions.h"
 #include "data/ClientDataSet.h"
+#include "data/Provider.h"
 #include "inhouse/InhouseUnits.h"
+#include "mysql/MySQLUniProvider.h"
+#include "mysql/UniConnection.h"
+#include "mysql/UniQuery.h"
 #include "platform/Launcher.h"
 #include "platform/MessageDisplay.h"
+#include "platform/Socket.h"
 #include "support/Fixtures.h"
-#include "support/ScriptedQuery.h"
+#include "support/MySqlTestServer.h"
+#include "support/ScriptedMySqlServer.h"
+#include "support/ScriptedVio.h"
 #include "updater/DeploymentSettings.h"
 #include "updater/Links.h"
 #include "updater/RunUpdater.h"
@@ -31,6 +41,15 @@ using platform::MessageIcon;
 namespace {
 
 const QString VersionQuery = QStringLiteral("Select * From tbVersionControl");
+const QByteArray VersionQueryBytes = VersionQuery.toLatin1();
+
+// A port on this machine where nobody listens.
+int closedPort()
+{
+    platform::TcpListener listener;
+    listener.Listen(platform::SocketAddress {platform::SocketAddress::Loopback, 0});
+    return listener.Port();
+}
 
 // The application server's remote object, in process.
 class FakeAppServer : public IDispatch {
@@ -66,14 +85,6 @@ public:
 
 class FakeLinks : public UpdaterLinks {
 public:
-    TCustomQuery* CreateQuery(DataCenterConnection& connection, QObject* owner) override
-    {
-        connection_ = &connection;
-        query = new ScriptedQuery(owner);
-        query->answers = answers;
-        query->log = executed;
-        return query;
-    }
     Variant OpenAppServer(AppServerConnection& connection) override
     {
         host = connection.Host;
@@ -81,31 +92,17 @@ public:
             throw Exception(openError);
         return Variant(DispatchRef(appServer));
     }
-    QHash<QString, ScriptedQuery::Answer> answers;
     std::shared_ptr<FakeAppServer> appServer = std::make_shared<FakeAppServer>();
-    QPointer<ScriptedQuery> query;
-    std::shared_ptr<QStringList> executed = std::make_shared<QStringList>();
     QString openError;
-    DataCenterConnection* connection_ = nullptr; // the query's connection
     QString host; // Socket1's Host when the link opened
 };
-
-ScriptedQuery::Answer versionRows(const QStringList& versions)
-{
-    ScriptedQuery::Answer a;
-    a.fields = {TFieldDef {QStringLiteral("ID"), TFieldType::ftInteger, 0},
-        TFieldDef {QStringLiteral("Version"), TFieldType::ftWideString, 20}};
-    int id = 1;
-    for (const QString& v : versions)
-        a.rows.append({Variant(id++), Variant(v)});
-    return a;
-}
 
 class UpdateCycle : public ::testing::Test {
 public:
     void SetUp() override
     {
-        links.answers[VersionQuery] = versionRows({QStringLiteral("2.0.1")});
+        versions = VersionRows({"2.0.1"});
+        databaseUp = true;
         links.appServer = std::make_shared<FakeAppServer>();
         links.appServer->answer = Variant::FromBytes(QByteArray("new program"));
         folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
@@ -128,11 +125,26 @@ public:
         return table.FieldByName(QStringLiteral("Value"))->AsString();
     }
 
+    // Creates the window with its database on a scripted server that
+    // answers the version query with Versions (or on a port where nobody
+    // listens).
+    void createWindow()
+    {
+        form = new TfrmVersionControl(links, QString());
+        if (databaseUp) {
+            mysql = std::make_unique<ScriptedMySqlServer>(
+                QHash<QByteArray, ScriptedMySqlServer::Answer> {{VersionQueryBytes, versions}});
+            form->uniConnDataCenter->SetPort(mysql->Port());
+        } else {
+            form->uniConnDataCenter->SetPort(closedPort());
+        }
+    }
+
     // Creates the window, runs one tick of the timer and lets a closing
     // window go.
     void runCycle()
     {
-        form = new TfrmVersionControl(links, QString());
+        createWindow();
         form->show();
         form->Timer1Timer();
         statusAfter = form != nullptr ? form->lbStatus->text() : QString();
@@ -153,6 +165,9 @@ public:
     platform::ScopedMessageDisplay messagesInstalled {messages};
     platform::RecordingLauncher launcher;
     FakeLinks links;
+    ScriptedMySqlServer::Answer versions;
+    bool databaseUp = true;
+    std::unique_ptr<ScriptedMySqlServer> mysql; // outlives the window, which says goodbye to it
     QPointer<TfrmVersionControl> form;
     QString statusAfter;
 
@@ -189,8 +204,15 @@ TEST_F(UpdateCycle, EqualVersionsLaunchWithoutDownloadOrWrite)
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), configBefore);
     EXPECT_EQ(launcher.opened, QStringList {folder.File(QStringLiteral("Velkaro.exe"))});
     EXPECT_TRUE(form.isNull()) << "the window closes after launching";
-    // The provider resets the query after packaging: the statement runs twice.
-    EXPECT_EQ(*links.executed, QStringList({VersionQuery, VersionQuery}));
+    // One login, one SET NAMES, and the statement twice: the provider resets
+    // the query after packaging. Closing the window ends the session.
+    const ScriptedMySqlServer::Record seen = mysql->WaitUntilGone();
+    EXPECT_EQ(seen.logins, 1);
+    EXPECT_EQ(seen.user, "sa");
+    EXPECT_EQ(seen.database, "VelkaroDB");
+    EXPECT_EQ(seen.charset, 33);
+    EXPECT_EQ(seen.statements, QList<QByteArray>({"SET NAMES utf8", VersionQueryBytes, VersionQueryBytes}));
+    EXPECT_TRUE(seen.quit);
 }
 
 TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
@@ -198,7 +220,7 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
     struct Case {
         const char* name;
         QList<QStringList> config;
-        QStringList serverVersions;
+        QList<QByteArray> serverVersions;
         QString recorded;
     };
     const Case cases[] = {
@@ -215,7 +237,7 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
         links.appServer->invokedWith.clear();
         folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
         writeConfig(c.config);
-        links.answers[VersionQuery] = versionRows(c.serverVersions);
+        versions = VersionRows(c.serverVersions);
 
         runCycle();
 
@@ -226,6 +248,10 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
         EXPECT_EQ(statusAfter, status::Done);
         EXPECT_EQ(launcher.opened, QStringList {folder.File(QStringLiteral("Velkaro.exe"))});
         EXPECT_TRUE(form.isNull());
+        const ScriptedMySqlServer::Record seen = mysql->WaitUntilGone();
+        EXPECT_EQ(seen.logins, 1);
+        EXPECT_EQ(seen.statements, QList<QByteArray>({"SET NAMES utf8", VersionQueryBytes, VersionQueryBytes}));
+        EXPECT_TRUE(seen.quit);
     }
 }
 
@@ -239,14 +265,20 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
     };
     const QString exe = folder.File(QStringLiteral("Velkaro.exe"));
     const Case cases[] = {
+        {"database unreachable", [](UpdateCycle& t) { t.databaseUp = false; },
+            {"Can't connect to MySQL server on '127.0.0.1' (10061)\nSocket error on connect. WSAGetLastError return "
+             "111($6F)"},
+            status::Checking},
         {"query fails",
             [](UpdateCycle& t) {
-                t.links.answers[VersionQuery].error
-                    = QStringLiteral("Can't connect to MySQL server on '127.0.0.1' (111)");
+                t.versions.errorCode = 1146;
+                t.versions.errorMessage = "#42S02Table 'VelkaroDB.tbVersionControl' doesn't exist";
             },
-            {"Can't connect to MySQL server on '127.0.0.1' (111)"}, status::Checking},
+            {"\n#42S02Table 'VelkaroDB.tbVersionControl' doesn't exist"}, status::Checking},
         {"no Version column",
-            [](UpdateCycle& t) { t.links.answers[VersionQuery].fields[1].Name = QStringLiteral("Release"); },
+            [](UpdateCycle& t) {
+                t.versions.columns[1] = ColumnDef41("Release", mtVarString, 60, 0, 33, 0, "tbVersionControl");
+            },
             {"cdsAnyPropose: Field 'Version' not found"}, status::Checking},
         {"remote method raises",
             [](UpdateCycle& t) { t.links.appServer->failure = QStringLiteral("Update package missing"); },
@@ -285,6 +317,7 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
         EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("old program"));
         EXPECT_EQ(recordedVersion(), "1.0");
         delete form.data();
+        mysql.reset();
     }
 }
 
@@ -332,7 +365,7 @@ TEST_F(UpdateCycle, FailedLaunchStillClosesTheWindow)
 TEST_F(UpdateCycle, TimerRunsTheCycleOnceAboutASecondAfterShowing)
 {
     writeConfig({{"ClientVersion", "Velkaro", "2.0.1"}});
-    form = new TfrmVersionControl(links, QString());
+    createWindow();
     EXPECT_FALSE(form->Timer1->isActive()) << "disabled until shown";
     EXPECT_EQ(form->Timer1->interval(), 1000);
     form->show();
@@ -362,7 +395,19 @@ TEST_F(UpdateCycle, WindowIsAsDescribed)
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(links.host, "127.0.0.1");
     EXPECT_EQ(form->Socket1->Port, 216);
-    EXPECT_EQ(form->uniConnDataCenter->Database, "VelkaroDB");
+    EXPECT_NE(qobject_cast<TMySQLUniProvider*>(form->MySQLUniProvider1), nullptr);
+    const TUniConnection& db = *form->uniConnDataCenter;
+    EXPECT_EQ(db.ProviderName(), "MySQL");
+    EXPECT_EQ(db.Database(), "VelkaroDB");
+    EXPECT_EQ(db.SpecificOptions(), QStringList {"MySQL.UseUnicode=True"});
+    EXPECT_EQ(db.Username(), "sa");
+    EXPECT_EQ(db.Password(), "plovexirquan");
+    EXPECT_EQ(db.Server(), "127.0.0.1");
+    EXPECT_EQ(db.Port(), 0) << "not set: the MySQL default port";
+    EXPECT_FALSE(db.Connected()) << "not connected at load";
+    EXPECT_EQ(form->qryAnyPropose->Connection(), form->uniConnDataCenter);
+    EXPECT_EQ(form->dspAnyPropose->DataSet(), form->qryAnyPropose);
+    EXPECT_EQ(form->dspAnyPropose->Options(), poAllowCommandText | poUseQuoteChar);
     EXPECT_EQ(form->cdsConfig->FileName(), "Config.cds");
 }
 
@@ -387,11 +432,13 @@ TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBoxAndALineOnStd
 TEST_F(UpdateCycle, ErrorBoxOfTheCycleIsAlsoALineOnStderr)
 {
     writeConfig({{"ClientVersion", "Velkaro", "1.0"}});
-    links.answers[VersionQuery].error = QStringLiteral("Lost connection to MySQL server during query");
+    versions.errorCode = 1146;
+    versions.errorMessage = "#42S02Table 'VelkaroDB.tbVersionControl' doesn't exist";
     ::testing::internal::CaptureStderr();
     runCycle();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-        QCoreApplication::applicationName().toStdString() + ": Lost connection to MySQL server during query\n");
+        QCoreApplication::applicationName().toStdString()
+            + ": #42S02Table 'VelkaroDB.tbVersionControl' doesn't exist\n");
 }
 
 // The deployment file: what a site deploys reaches the links before they open.
@@ -404,15 +451,17 @@ TEST_F(UpdateCycle, DeploymentFileSetsTheLinksConnectionSettingsBeforeTheyOpen)
         "[Socket1]\nHost=10.1.2.3\n[SOCKET1]\nPort=2160\nServerName=VelkaroAS.Other\n"
         "[uniConnDataCenter]\n# a section may come back\n");
     form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
-    const DataCenterConnection& db = *form->uniConnDataCenter;
-    EXPECT_EQ(db.Server, "db.example.org");
-    EXPECT_EQ(db.Port, 3307);
-    EXPECT_EQ(db.Database, "");
-    EXPECT_EQ(db.Username, "velkaro");
-    EXPECT_EQ(db.Password, "p=w;rd");
-    EXPECT_EQ(db.ProviderName, "MySQL");
-    EXPECT_EQ(db.SpecificOptions, QStringList({"MySQL.UseUnicode=True", "MySQL.ConnectionTimeout=5"}));
-    EXPECT_EQ(links.connection_, form->uniConnDataCenter) << "the query runs on the deployed connection";
+    const TUniConnection& db = *form->uniConnDataCenter;
+    EXPECT_EQ(db.Server(), "db.example.org");
+    EXPECT_EQ(db.Port(), 3307);
+    EXPECT_EQ(db.Database(), "");
+    EXPECT_EQ(db.Username(), "velkaro");
+    EXPECT_EQ(db.Password(), "p=w;rd");
+    EXPECT_EQ(db.ProviderName(), "MySQL");
+    EXPECT_EQ(db.SpecificOptions(), QStringList({"MySQL.UseUnicode=True", "MySQL.ConnectionTimeout=5"}));
+    EXPECT_FALSE(db.Connected());
+    EXPECT_EQ(form->qryAnyPropose->Connection(), form->uniConnDataCenter)
+        << "the query runs on the deployed connection";
     EXPECT_EQ(links.host, "10.1.2.3") << "the link opened after the file was applied";
     EXPECT_EQ(form->Socket1->Port, 2160);
     EXPECT_EQ(form->Socket1->ServerName, "VelkaroAS.Other");
@@ -562,4 +611,36 @@ TEST_F(UpdateCycle, DeploymentFileFaultEndsTheProgramWithTheFatalBox)
     EXPECT_NE(stderrText.find("unknown key Active in section [cdsAnyPropose]"), std::string::npos) << stderrText;
     EXPECT_TRUE(links.host.isEmpty()) << "the link never opened";
     EXPECT_TRUE(launcher.opened.isEmpty());
+}
+
+// The whole version check against the throwaway MariaDB (its version table
+// holds "1.0.0"), reached through the deployment file.
+TEST_F(UpdateCycle, VersionCheckAgainstTheRealServer)
+{
+    VELKARO_NEED_MYSQL_SERVER();
+    const MySqlTestServer& server = TestServer();
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+        QStringLiteral("[uniConnDataCenter]\nServer=%1\nPort=%2\n")
+            .arg(QString::fromLatin1(server.host), QString::number(server.port))
+            .toUtf8());
+    struct Case {
+        const char* local;
+        bool downloads;
+    };
+    for (const Case& c : {Case {"1.0.0", false}, Case {"0.9", true}}) {
+        SCOPED_TRACE(c.local);
+        writeConfig({{"ClientVersion", "Velkaro", c.local}});
+        links.appServer->invokedWith.clear();
+        launcher.opened.clear();
+        form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+        form->show();
+        form->Timer1Timer();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
+        EXPECT_EQ(links.appServer->invokedWith.size(), c.downloads ? 1 : 0);
+        EXPECT_EQ(recordedVersion(), "1.0.0");
+        EXPECT_EQ(launcher.opened.size(), 1);
+        EXPECT_TRUE(form.isNull());
+    }
 }

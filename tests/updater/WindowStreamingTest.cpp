@@ -8,7 +8,6 @@
 #include "core/ComponentStreaming.h"
 #include "inhouse/Streamer.h"
 #include "support/Fixtures.h"
-#include "support/ScriptedQuery.h"
 #include "updater/Links.h"
 #include "updater/StreamClasses.h"
 #include "updater/uVersionControl.h"
@@ -24,10 +23,10 @@ using namespace velkaro::testing;
 
 namespace {
 
-// The window's outside links, idle: a query that is never opened, no remote object.
+// The window's link to the application server, idle: no remote object. (The
+// database connection stays closed: nothing opens the query.)
 class IdleLinks : public UpdaterLinks {
 public:
-    TCustomQuery* CreateQuery(DataCenterConnection&, QObject* owner) override { return new ScriptedQuery(owner); }
     Variant OpenAppServer(AppServerConnection&) override { return Variant(); }
 };
 
