@@ -169,13 +169,18 @@ void TStreamedConnection::DoDisconnect()
         ~Done() { deadline.reset(); }
     } done {closingDeadline_};
 
-    // A thread that reads a reply nobody waits for any more would keep the
-    // free request from being written until the bound: that stream is out
-    // of step anyway.
-    if (thread_ && thread_->ReadingAbandonedReply())
-        thread_->Cancel();
+    // The free request goes after that read, which would hold it up.
+    cancelAbandonedRead();
     ReleaseAppServer();
     closeTransport();
+}
+
+void TStreamedConnection::cancelAbandonedRead() noexcept
+{
+    // A reply nobody waits for any more may never come, and the stream is
+    // out of step anyway: closing does not wait for it.
+    if (thread_ && thread_->ReadingAbandonedReply())
+        thread_->Cancel();
 }
 
 void TStreamedConnection::closeTransport() noexcept
@@ -195,6 +200,7 @@ void TStreamedConnection::forgetThread() noexcept
 {
     if (!thread_)
         return;
+    cancelAbandonedRead();
     const std::shared_ptr<TTransportThread> thread = std::move(thread_);
     interruptTarget_->set(nullptr);
     thread->DisconnectNotify();

@@ -114,6 +114,7 @@ private:
     void openTransport();
     void closeTransport() noexcept;
     void forgetThread() noexcept;
+    void cancelAbandonedRead() noexcept;
     DataBlockRef sendDirect(const DataBlockRef& block, bool waitForResult);
     DataBlockRef awaitReply(TTransportThread& thread);
     void awaitSent(TTransportThread& thread);
