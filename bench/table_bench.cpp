@@ -180,6 +180,21 @@ Result Prepare(int rows, const QString& dir)
     return r;
 }
 
+// The lookups as the configuration store makes them: two texts handed to
+// FindKey, the Value read as text (building the lookup table, which the first
+// of them do, included). Kept out of line so that a profiler can count them
+// alone: valgrind --tool=callgrind --toggle-collect='*LookUpAll*'.
+[[gnu::noinline]] void LookUpAll(TClientDataSet& t, const std::vector<std::pair<QString, QString>>& keys, Result& r)
+{
+    const TField* value = t.FieldByName(QStringLiteral("Value"));
+    for (const auto& [section, key] : keys) {
+        if (t.FindKey({Variant(section), Variant(key)})) {
+            ++r.found;
+            r.checksum += value->AsString().size();
+        }
+    }
+}
+
 Result Ours(int rows, const QString& dir, const QString& file)
 {
     Result r;
@@ -195,15 +210,9 @@ Result Ours(int rows, const QString& dir, const QString& file)
     t.LoadFromFile(dir + u'/' + file);
     r.loadMs = Ms(start);
 
-    const TField* value = t.FieldByName(QStringLiteral("Value"));
     start = Clock::now();
     const double cpu = CpuMs();
-    for (const auto& [section, key] : keys) {
-        if (t.FindKey({Variant(section), Variant(key)})) {
-            ++r.found;
-            r.checksum += value->AsString().size();
-        }
-    }
+    LookUpAll(t, keys, r);
     r.lookupMs = Ms(start);
     r.lookupCpuMs = CpuMs() - cpu;
 

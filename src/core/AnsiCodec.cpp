@@ -1,6 +1,7 @@
 #include "core/AnsiCodec.h"
 
 #include <array>
+#include <cstring>
 #include <memory>
 
 namespace velkaro::ansi {
@@ -39,7 +40,7 @@ constexpr std::array<char16_t, 128> Cp1252High = [] {
 }();
 
 struct CodePage {
-    const std::array<char16_t, 128>* high;
+    std::array<char16_t, 256> unicode; // byte -> character as Decode gives it
     std::unique_ptr<unsigned char[]> reverse; // UTF-16 unit -> byte, 0 = none
     std::unique_ptr<std::array<quint32, 256>> rank;
 };
@@ -47,11 +48,12 @@ struct CodePage {
 const CodePage& Table(int codePage)
 {
     static const auto build = [](const std::array<char16_t, 128>* high) {
-        CodePage cp {high, std::make_unique<unsigned char[]>(0x10000), std::make_unique<std::array<quint32, 256>>()};
+        CodePage cp {{}, std::make_unique<unsigned char[]>(0x10000), std::make_unique<std::array<quint32, 256>>()};
         for (int b = 0; b < 256; ++b) {
             const char16_t u = b < 0x80 ? char16_t(b) : (*high)[b - 0x80];
             if (b >= 0x80 && u != 0)
                 cp.reverse[u] = static_cast<unsigned char>(b);
+            cp.unicode[b] = b >= 0x80 && u == 0 ? Unassigned : u;
             (*cp.rank)[b] = (quint32(u == 0 ? Unassigned : u) << 8) | quint32(b);
         }
         return cp;
@@ -61,61 +63,88 @@ const CodePage& Table(int codePage)
     return codePage == 874 ? thai : western;
 }
 
+bool IsAscii(QByteArrayView bytes)
+{
+    const char* p = bytes.data();
+    const qsizetype n = bytes.size();
+    quint64 seen = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        seen |= word;
+    }
+    for (; i < n; ++i)
+        seen |= quint8(p[i]);
+    return (seen & 0x8080808080808080ull) == 0;
+}
+
 } // namespace
 
 char16_t ToUnicode(unsigned char byte, int codePage)
 {
-    if (byte < 0x80)
-        return byte;
-    const char16_t u = (*Table(codePage).high)[byte - 0x80];
-    return u == 0 ? Unassigned : u;
+    return Table(codePage).unicode[byte];
 }
 
-QByteArray Encode(const QString& text, int codePage, bool* lossless)
+qsizetype EncodeTo(char* out, QStringView text, int codePage, bool* lossless)
 {
-    const CodePage& cp = Table(codePage);
-    // One byte per code unit at most (a surrogate pair makes one).
-    QByteArray out(text.size(), Qt::Uninitialized);
-    char* d = out.data();
-    bool all = true;
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
+    const char16_t* p = text.utf16();
     const char16_t* end = p + text.size();
+    char* d = out;
+    // Plain ASCII, the usual text, in loops of its own: four characters at a
+    // time, then one by one.
+    for (; end - p >= 4; p += 4, d += 4) {
+        quint64 units;
+        std::memcpy(&units, p, sizeof units);
+        if ((units & 0xFF80FF80FF80FF80ull) != 0)
+            break;
+        for (int k = 0; k < 4; ++k)
+            d[k] = char(p[k]);
+    }
+    for (; p < end && *p < 0x80; ++p)
+        *d++ = char(*p);
+    bool all = true;
+    const CodePage* cp = p < end ? &Table(codePage) : nullptr;
     for (; p < end; ++p) {
         const char16_t u = *p;
         if (u < 0x80) {
             *d++ = char(u);
             continue;
         }
-        const unsigned char b = cp.reverse[u];
+        const unsigned char b = cp->reverse[u];
         if (b != 0) {
             *d++ = char(b);
             continue;
         }
         all = false;
+        // A surrogate pair is one character.
         if (QChar::isHighSurrogate(u) && p + 1 < end && QChar::isLowSurrogate(p[1]))
             ++p;
         *d++ = DefaultChar;
     }
-    out.truncate(d - out.constData());
     if (lossless != nullptr)
         *lossless = all;
+    return d - out;
+}
+
+QByteArray Encode(QStringView text, int codePage, bool* lossless)
+{
+    // One byte per code unit at most (a surrogate pair makes one).
+    QByteArray out(text.size(), Qt::Uninitialized);
+    out.truncate(EncodeTo(out.data(), text, codePage, lossless));
     return out;
 }
 
 QString Decode(QByteArrayView bytes, int codePage)
 {
-    const CodePage& cp = Table(codePage);
+    // Plain ASCII, the usual text, is the same in every code page.
+    if (!bytes.isEmpty() && IsAscii(bytes))
+        return QString::fromLatin1(bytes);
+    const std::array<char16_t, 256>& unicode = Table(codePage).unicode;
     QString out(bytes.size(), Qt::Uninitialized);
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80) {
-            d[i] = b;
-            continue;
-        }
-        const char16_t u = (*cp.high)[b - 0x80];
-        d[i] = u == 0 ? Unassigned : u;
-    }
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        d[i] = unicode[static_cast<unsigned char>(bytes[i])];
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 namespace velkaro::ansi {
 
@@ -16,7 +17,11 @@ inline constexpr char DefaultChar = '?';
 
 // Text -> code-page bytes. Lossless, when given, tells whether every
 // character was representable.
-QByteArray Encode(const QString& text, int codePage, bool* lossless = nullptr);
+QByteArray Encode(QStringView text, int codePage, bool* lossless = nullptr);
+// The same bytes written to Out, which has room for Text.size() bytes (never
+// more are written); returns how many were written. For a caller that
+// converts many short texts (key lookups) into room of its own.
+qsizetype EncodeTo(char* out, QStringView text, int codePage, bool* lossless = nullptr);
 
 // Code-page bytes -> text. Bytes the code page leaves unassigned become
 // U+FFFD in 874 and the C1 control of the same number in 1252.

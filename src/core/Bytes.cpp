@@ -55,14 +55,6 @@ double ByteReader::F64()
     return BitsDouble(U64());
 }
 
-QByteArrayView ByteReader::Bytes(qsizetype n)
-{
-    Need(n);
-    const QByteArrayView v(data_ + pos_, n);
-    pos_ += n;
-    return v;
-}
-
 void ByteReader::CopyTo(void* dest, qsizetype n)
 {
     Need(n);

@@ -16,6 +16,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -69,7 +70,13 @@ public:
     double F64();
 
     // The next N bytes, as a view into the input.
-    QByteArrayView Bytes(qsizetype n);
+    QByteArrayView Bytes(qsizetype n)
+    {
+        Need(n);
+        const QByteArrayView v(data_ + pos_, n);
+        pos_ += n;
+        return v;
+    }
     // Copies the next N bytes to Dest.
     void CopyTo(void* dest, qsizetype n);
     void Skip(qsizetype n) { Bytes(n); }
@@ -98,8 +105,18 @@ private:
     {
         Need(N);
         quint64 v = 0;
-        for (int i = N - 1; i >= 0; --i)
-            v = (v << 8) | quint8(data_[pos_ + i]);
+        // The usual widths in one load (the compiler does not merge the
+        // byte loop below into one).
+        if constexpr (N == 2) {
+            v = qFromLittleEndian<quint16>(data_ + pos_);
+        } else if constexpr (N == 4) {
+            v = qFromLittleEndian<quint32>(data_ + pos_);
+        } else if constexpr (N == 8) {
+            v = qFromLittleEndian<quint64>(data_ + pos_);
+        } else {
+            for (int i = N - 1; i >= 0; --i)
+                v = (v << 8) | quint8(data_[pos_ + i]);
+        }
         pos_ += N;
         return v;
     }

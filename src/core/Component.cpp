@@ -2,6 +2,9 @@
 
 #include "core/Exceptions.h"
 
+#include <QList>
+#include <QPointer>
+
 namespace velkaro {
 
 TComponent::TComponent(QObject* owner)
@@ -17,6 +20,26 @@ void TComponent::SetName(const QString& name)
             throw EComponentError(QString::fromLatin1(msg::DuplicateName).arg(name));
     }
     setObjectName(name);
+}
+
+void TComponent::Loaded()
+{
+    loading_ = false;
+}
+
+void EndLoading(const QObject* owner)
+{
+    // A component's Loaded may create or free others: the list is taken
+    // first, and a component freed meanwhile is passed over.
+    QList<QPointer<TComponent>> components;
+    for (QObject* child : owner->children()) {
+        if (auto* component = qobject_cast<TComponent*>(child))
+            components.append(component);
+    }
+    for (const QPointer<TComponent>& component : components) {
+        if (component != nullptr && component->Loading())
+            component->Loaded();
+    }
 }
 
 QObject* FindComponent(const QObject* owner, const QString& name)

@@ -363,6 +363,9 @@ public:
     double ToDouble() const;
     bool ToBool() const;
 
+    // The text of a varOleStr value, without a copy (empty for every other
+    // type, whose text ToString makes).
+    const QString& Text() const { return text_; }
     // Raw bits of a scalar (sign-extended integers, zero-extended unsigned
     // integers and error codes, IEEE bits of floats).
     qint64 Bits() const { return bits_; }

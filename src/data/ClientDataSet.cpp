@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QVarLengthArray>
 
 namespace velkaro {
 
@@ -194,16 +193,23 @@ void TClientDataSet::InternalClose()
 
 bool TClientDataSet::FindKey(const QList<Variant>& keyValues)
 {
+    return FindKeyOf(keyValues.constData(), keyValues.size());
+}
+
+bool TClientDataSet::FindKey(std::initializer_list<Variant> keyValues)
+{
+    return FindKeyOf(keyValues.begin(), qsizetype(keyValues.size()));
+}
+
+bool TClientDataSet::FindKeyOf(const Variant* keyValues, qsizetype count)
+{
     CheckActive();
     CheckBrowseMode();
     if (IndexFields().isEmpty())
         RaiseError(QStringLiteral("No index currently active"));
-    if (keyValues.size() > IndexFields().size())
+    if (count > IndexFields().size())
         RaiseError(QStringLiteral("Too many key values"));
-    QVarLengthArray<StoredValue, 4> key(keyValues.size());
-    for (int i = 0; i < keyValues.size(); ++i)
-        key[i] = ToStored(IndexFields()[i], keyValues[i]);
-    const int row = FindIndexed(key.data(), int(key.size()));
+    const int row = FindIndexed(keyValues, int(count));
     if (row < 0)
         return false;
     MoveTo(row);

@@ -25,6 +25,8 @@
 
 #include <QString>
 
+#include <initializer_list>
+
 namespace velkaro {
 
 class TClientDataSet : public TDataSet {
@@ -62,6 +64,9 @@ public:
     // with the cursor on the first matching row; false leaves the cursor.
     // Raises "<Name>: No index currently active" without IndexFieldNames.
     bool FindKey(const QList<Variant>& keyValues);
+    // The same for values written in place, FindKey({Section, Key}), which
+    // then need no list of their own.
+    bool FindKey(std::initializer_list<Variant> keyValues);
 
     // Hands Input to the TDataSetProvider named ProviderName among the
     // components of this table's owner and returns its answer; whatever the
@@ -84,6 +89,7 @@ protected:
     void InternalClose() override;
 
 private:
+    bool FindKeyOf(const Variant* keyValues, qsizetype count);
     void OpenFromPacket(datapacket::Decoded packet);
     void WriteFile(const QString& path);
     QString Resolve(const QString& fileName) const;

@@ -217,18 +217,13 @@ void CheckValue(ByteReader& in, const TFieldDef& def, const Place& place)
     }
 }
 
-qsizetype BitmapSize(qsizetype fields)
-{
-    return (fields + 7) / 8;
-}
-
 bool IsNullBit(QByteArrayView record, int field)
 {
     return (quint8(record[field / 8]) >> (field % 8)) & 1;
 }
 
-// Moves past one value of a checked record and returns its bytes.
-QByteArrayView NextValue(ByteReader& in, TFieldType type)
+// NextValue, kept inline for the walks over records below.
+inline QByteArrayView Next(ByteReader& in, TFieldType type)
 {
     const Layout layout = LayoutOf(type);
     if (layout == Layout::Bytes)
@@ -239,6 +234,11 @@ QByteArrayView NextValue(ByteReader& in, TFieldType type)
 }
 
 } // namespace
+
+QByteArrayView NextValue(ByteReader& in, TFieldType type)
+{
+    return Next(in, type);
+}
 
 int ValueWidth(TFieldType type)
 {
@@ -307,31 +307,35 @@ void EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values
     w.Fill('\0', BitmapSize(defs.size()));
     for (int i = 0; i < defs.size(); ++i) {
         const StoredValue& v = values[i];
-        if (v.isNull) {
+        if (v.isNull)
             out[start + i / 8] = char(quint8(out[start + i / 8]) | (1u << (i % 8)));
-            continue;
-        }
-        const TFieldType type = defs[i].DataType;
-        const Layout layout = LayoutOf(type);
-        switch (layout) {
-        case Layout::Fixed1:
-        case Layout::Fixed2:
-        case Layout::Fixed4:
-            w.UInt(quint64(v.integer), FixedWidth(layout));
-            break;
-        case Layout::Fixed8:
-            w.U64(type == TFieldType::ftFloat || IsDateKind(type) ? DoubleBits(v.real) : quint64(v.integer));
-            break;
-        case Layout::Bytes:
-            w.U32(quint32(v.bytes.size()));
-            w.Bytes(v.bytes);
-            break;
-        case Layout::Utf16:
-            w.U32(quint32(v.text.size()));
-            // UTF-16 code units little-endian, as the host holds them.
-            w.Bytes(QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2));
-            break;
-        }
+        else
+            EncodeValue(defs[i].DataType, v, out);
+    }
+}
+
+void EncodeValue(TFieldType type, const StoredValue& v, QByteArray& out)
+{
+    ByteWriter w(out);
+    const Layout layout = LayoutOf(type);
+    switch (layout) {
+    case Layout::Fixed1:
+    case Layout::Fixed2:
+    case Layout::Fixed4:
+        w.UInt(quint64(v.integer), FixedWidth(layout));
+        break;
+    case Layout::Fixed8:
+        w.U64(type == TFieldType::ftFloat || IsDateKind(type) ? DoubleBits(v.real) : quint64(v.integer));
+        break;
+    case Layout::Bytes:
+        w.U32(quint32(v.bytes.size()));
+        w.Bytes(v.bytes);
+        break;
+    case Layout::Utf16:
+        w.U32(quint32(v.text.size()));
+        // UTF-16 code units little-endian, as the host holds them.
+        w.Bytes(QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2));
+        break;
     }
 }
 
@@ -351,9 +355,9 @@ QByteArrayView ValueBytes(const QList<TFieldDef>& defs, QByteArrayView record, i
     in.Skip(BitmapSize(defs.size()));
     for (int i = 0; i < field; ++i) {
         if (!IsNullBit(record, i))
-            NextValue(in, defs[i].DataType);
+            Next(in, defs[i].DataType);
     }
-    return NextValue(in, defs[field].DataType);
+    return Next(in, defs[field].DataType);
 }
 
 qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes)
@@ -362,7 +366,7 @@ qsizetype RecordSize(const QList<TFieldDef>& defs, QByteArrayView bytes)
     in.Skip(BitmapSize(defs.size()));
     for (int i = 0; i < defs.size(); ++i) {
         if (!IsNullBit(bytes, i))
-            NextValue(in, defs[i].DataType);
+            Next(in, defs[i].DataType);
     }
     return in.Position();
 }
@@ -373,8 +377,28 @@ void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int coun
     in.Skip(BitmapSize(defs.size()));
     for (int i = 0; i < count; ++i) {
         values[i].isNull = IsNullBit(record, i);
-        values[i].raw = values[i].isNull ? QByteArrayView() : NextValue(in, defs[i].DataType);
+        values[i].raw = values[i].isNull ? QByteArrayView() : Next(in, defs[i].DataType);
     }
+}
+
+quint64 LeadingNullFlags(QByteArrayView record, int count)
+{
+    quint64 flags = 0;
+    for (int b = 0; b * 8 < count; ++b)
+        flags |= quint64(quint8(record[b])) << (8 * b);
+    return count >= 64 ? flags : flags & ((quint64(1) << count) - 1);
+}
+
+QByteArrayView LeadingRun(const QList<TFieldDef>& defs, QByteArrayView record, int count)
+{
+    const qsizetype start = BitmapSize(defs.size());
+    ByteReader in(record);
+    in.Skip(start);
+    for (int i = 0; i < count; ++i) {
+        if (!IsNullBit(record, i))
+            Next(in, defs[i].DataType);
+    }
+    return record.sliced(start, in.Position() - start);
 }
 
 StoredValue DecodeValue(const QList<TFieldDef>& defs, QByteArrayView record, int field)

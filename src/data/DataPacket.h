@@ -25,6 +25,8 @@
 
 namespace velkaro {
 
+class ByteReader;
+
 // One field's value in its stored form (see Field.h for the kinds).
 struct StoredValue {
     bool isNull = true;
@@ -73,6 +75,9 @@ int ValueWidth(TFieldType type);
 // One record from its values (one per definition, already in stored form:
 // the caller has applied widths and ranges), appended to Out.
 void EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values, QByteArray& out);
+// One value of a kind (not null) as a record holds it after its null flags,
+// with the length in front of a text or bytes value, appended to Out.
+void EncodeValue(TFieldType type, const StoredValue& value, QByteArray& out);
 QByteArray EncodeRecord(const QList<TFieldDef>& defs, const QList<StoredValue>& values);
 
 // The value of one field of a record that was checked (by Decode, or made by
@@ -96,6 +101,24 @@ struct FieldBytes {
 
 // The values of fields 0..Count-1 of a checked record in one pass.
 void LeadingValues(const QList<TFieldDef>& defs, QByteArrayView record, int count, FieldBytes* values);
+
+// The bytes of null flags a record of a table of Fields fields starts with.
+inline qsizetype BitmapSize(qsizetype fields)
+{
+    return (fields + 7) / 8;
+}
+
+// Fields 0..Count-1 of a checked record as they lie in it: their null flags
+// (bit I for field I; Count is at most 64) and the run of bytes that holds
+// their values, lengths included. Two records hold the same bytes in those
+// fields exactly when both parts are equal.
+quint64 LeadingNullFlags(QByteArrayView record, int count);
+QByteArrayView LeadingRun(const QList<TFieldDef>& defs, QByteArrayView record, int count);
+
+// Reads one value of a kind from values laid out as a record lays them out
+// after its null flags (a record, or EncodeValue's output) and returns its
+// bytes as ValueBytes gives them.
+QByteArrayView NextValue(ByteReader& in, TFieldType type);
 
 // The header and field definitions of a packet of RowCount rows; the
 // records follow it as they are.

@@ -33,25 +33,61 @@ inline quint64 Mix(quint64 h, quint64 word)
     return h ^ (h >> 29);
 }
 
+// Spreads every bit of H over all bits (the finalizer of MurmurHash3), so
+// that the low bits that choose a slot depend on every byte of the key.
+inline size_t Finish(quint64 h)
+{
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h = (h ^ (h >> 33)) * 0xC4CEB9FE1A85EC53ull;
+    return size_t(h ^ (h >> 33));
+}
+
+quint64 Load64(const char* p)
+{
+    quint64 word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+quint64 Load32(const char* p)
+{
+    quint32 word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+
 quint64 MixBytes(quint64 h, QByteArrayView bytes)
 {
-    h = Mix(h, quint64(bytes.size()));
     const char* p = bytes.data();
-    qsizetype n = bytes.size();
-    for (; n >= 8; p += 8, n -= 8) {
-        quint64 word;
-        std::memcpy(&word, p, 8);
-        h = Mix(h, word);
+    const qsizetype n = bytes.size();
+    h = Mix(h, quint64(n));
+    // Whole words; a short end is read as the last word of the value (bytes
+    // hashed twice do no harm, and no byte is read outside the value).
+    if (n >= 8) {
+        qsizetype i = 0;
+        for (; i + 8 <= n; i += 8)
+            h = Mix(h, Load64(p + i));
+        return i < n ? Mix(h, Load64(p + n - 8)) : h;
     }
-    if (n > 0) {
-        // The last bytes gathered in a register (byte stores followed by a
-        // word load would stall).
-        quint64 word = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            word |= quint64(quint8(p[i])) << (8 * i);
-        h = Mix(h, word);
-    }
+    if (n >= 4)
+        return Mix(h, (Load32(p) << 32) | Load32(p + n - 4));
+    if (n > 0)
+        return Mix(h, (quint64(quint8(p[0])) << 16) | (quint64(quint8(p[n / 2])) << 8) | quint8(p[n - 1]));
     return h;
+}
+
+// Whether two values' bytes are the same.
+bool SameBytes(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && (a.isEmpty() || std::memcmp(a.data(), b.data(), size_t(a.size())) == 0);
+}
+
+// The kinds held as doubles, whose equal values may differ in their bytes
+// (-0 and 0).
+bool IsDoubleKind(TFieldType type)
+{
+    return type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
+        || type == TFieldType::ftDateTime;
 }
 
 } // namespace
@@ -468,11 +504,6 @@ QByteArray TDataSet::PacketBytes() const
     return datapacket::Encode(openDefs_, records_);
 }
 
-StoredValue TDataSet::ToStored(int field, const Variant& value) const
-{
-    return fieldvalue::FromVariant(openDefs_[field], value);
-}
-
 // Filling -----------------------------------------------------------------
 
 RowAppender& TDataSet::AppendRows()
@@ -525,6 +556,9 @@ void TDataSet::UseIndex(const QList<int>& fields)
     indexLeads_ = true;
     for (int i = 0; i < fields.size(); ++i)
         indexLeads_ = indexLeads_ && fields[i] == i;
+    runKeys_ = indexLeads_ && !fields.isEmpty() && fields.size() <= 64;
+    for (const int field : fields)
+        runKeys_ = runKeys_ && !IsDoubleKind(openDefs_[field].DataType);
     RowsChanged();
 }
 
@@ -641,9 +675,7 @@ size_t TDataSet::KeyHash(const Key& key) const
             h = Mix(h, 0xFFFFFFFFu);
             continue;
         }
-        const TFieldType type = KeyType(i);
-        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
-            || type == TFieldType::ftDateTime) {
+        if (IsDoubleKind(KeyType(i))) {
             // -0 and 0 are equal keys.
             const double d = ByteReader(key[i].raw).F64();
             h = Mix(h, DoubleBits(d == 0 ? 0.0 : d));
@@ -651,7 +683,7 @@ size_t TDataSet::KeyHash(const Key& key) const
         }
         h = MixBytes(h, key[i].raw);
     }
-    return size_t(h ^ (h >> 32));
+    return Finish(h);
 }
 
 bool TDataSet::SameKey(const Key& a, const Key& b) const
@@ -662,18 +694,32 @@ bool TDataSet::SameKey(const Key& a, const Key& b) const
                 return false;
             continue;
         }
-        const TFieldType type = KeyType(i);
-        if (type == TFieldType::ftFloat || type == TFieldType::ftDate || type == TFieldType::ftTime
-            || type == TFieldType::ftDateTime) {
+        if (IsDoubleKind(KeyType(i))) {
             if (ByteReader(a[i].raw).F64() != ByteReader(b[i].raw).F64())
                 return false;
             continue;
         }
         // Every other kind compares equal exactly when its bytes are equal.
-        if (a[i].raw != b[i].raw)
+        if (!SameBytes(a[i].raw, b[i].raw))
             return false;
     }
     return true;
+}
+
+bool TDataSet::KeyRun::operator==(const KeyRun& other) const
+{
+    return nulls == other.nulls && SameBytes(bytes, other.bytes);
+}
+
+TDataSet::KeyRun TDataSet::RecordRun(QByteArrayView record) const
+{
+    const int count = int(indexFields_.size());
+    return {datapacket::LeadingNullFlags(record, count), datapacket::LeadingRun(openDefs_, record, count)};
+}
+
+size_t TDataSet::RunHash(const KeyRun& run)
+{
+    return Finish(MixBytes(Mix(0, run.nulls), run.bytes));
 }
 
 void TDataSet::BuildLookup() const
@@ -690,63 +736,88 @@ void TDataSet::BuildLookup() const
     struct Pending {
         size_t hash;
         size_t row;
+        QByteArrayView record;
     } pending[Ahead];
     size_t pushed = 0;
     const auto place = [&](const Pending& p) {
         size_t slot = p.hash & mask;
         while (lookup_[slot].row != 0)
             slot = (slot + 1) & mask;
-        lookup_[slot] = {records_[p.row], quint32(p.row + 1), quint32(quint64(p.hash) >> 32)};
+        lookup_[slot] = {p.record, quint32(p.row + 1), quint32(quint64(p.hash) >> 32)};
     };
     Key keys[2];
-    int current = 0;
+    KeyRun lastRun {};
+    size_t lastHash = 0;
     for (size_t row = 0; row < records_.size(); ++row) {
-        Key& key = keys[current];
-        RecordKey(records_[row], count, key);
+        QByteArrayView record = records_[row];
+        size_t hash;
+        bool repeated;
+        if (runKeys_) {
+            const KeyRun run = RecordRun(record);
+            hash = RunHash(run);
+            repeated = row > 0 && hash == lastHash && run == lastRun;
+            lastRun = run;
+            record = record.first(run.bytes.data() + run.bytes.size() - record.data());
+        } else {
+            Key& key = keys[row % 2];
+            RecordKey(record, count, key);
+            hash = KeyHash(key);
+            repeated = row > 0 && hash == lastHash && SameKey(keys[(row + 1) % 2], key);
+        }
+        lastHash = hash;
         // Equal keys sit side by side; the first of them is the one found.
-        if (row > 0 && SameKey(keys[1 - current], key))
+        if (repeated)
             continue;
-        current = 1 - current;
-        const size_t hash = KeyHash(key);
         Prefetch(&lookup_[hash & mask]);
         Pending& next = pending[pushed % Ahead];
         if (pushed++ >= Ahead)
             place(next);
-        next = {hash, row};
+        next = {hash, row, record};
     }
     for (const Pending& p : std::span(pending, std::min(pushed, Ahead)))
         place(p);
     lookupValid_ = true;
 }
 
-int TDataSet::FindIndexed(const StoredValue* values, int count)
+void TDataSet::SplitScratch(Key& key) const
+{
+    ByteReader in(scratch_);
+    for (int i = 0; i < key.size(); ++i) {
+        if (!key[i].isNull)
+            key[i].raw = datapacket::NextValue(in, KeyType(i));
+    }
+}
+
+template <typename Matches> int TDataSet::Probe(size_t hash, Matches matches) const
+{
+    const size_t mask = lookup_.size() - 1;
+    const quint32 tag = quint32(quint64(hash) >> 32);
+    for (size_t slot = hash & mask; lookup_[slot].row != 0; slot = (slot + 1) & mask) {
+        const LookupSlot& entry = lookup_[slot];
+        if (entry.tag != tag)
+            continue;
+        // The caller reads the row next: fetch its place in the rows while
+        // the record is compared.
+        Prefetch(&records_[entry.row - 1]);
+        if (matches(entry.record))
+            return int(entry.row - 1);
+    }
+    return -1;
+}
+
+int TDataSet::FindIndexed(const Variant* values, int count)
 {
     count = std::min(count, int(indexFields_.size()));
     const int codePage = fieldvalue::CodePage();
-    // The key's values as a record holds them: texts and bytes as they are,
-    // numbers written out in scratch_ first (which may move as it grows).
+    // The key's values one after another as a record holds them, in scratch_
+    // (whose room is kept from lookup to lookup).
     Key key(count);
+    quint64 nulls = 0;
     scratch_.resize(0);
-    QVarLengthArray<qsizetype, 8> offsets(count);
     for (int i = 0; i < count; ++i) {
-        const StoredValue& v = values[i];
-        key[i].isNull = v.isNull;
-        offsets[i] = -1;
-        if (v.isNull)
-            continue;
-        const TFieldType type = KeyType(i);
-        if (type == TFieldType::ftWideString || type == TFieldType::ftWideMemo) {
-            key[i].raw = QByteArrayView(reinterpret_cast<const char*>(v.text.utf16()), v.text.size() * 2);
-        } else if (datapacket::ValueWidth(type) > 0) {
-            offsets[i] = scratch_.size();
-            fieldvalue::WriteFixed(type, v, scratch_);
-        } else {
-            key[i].raw = v.bytes;
-        }
-    }
-    for (int i = 0; i < count; ++i) {
-        if (offsets[i] >= 0)
-            key[i].raw = QByteArrayView(scratch_.constData() + offsets[i], datapacket::ValueWidth(KeyType(i)));
+        key[i].isNull = !fieldvalue::AppendStored(openDefs_[indexFields_[i]], values[i], codePage, scratch_);
+        if (key[i].isNull && i < 64)
+            nulls |= quint64(1) << i;
     }
 
     if (count == indexFields_.size() && !records_.empty()) {
@@ -759,22 +830,22 @@ int TDataSet::FindIndexed(const StoredValue* values, int count)
             BuildLookup();
         if (lookupValid_) {
             ++lookupsServed_;
-            const size_t mask = lookup_.size() - 1;
-            const size_t hash = KeyHash(key);
-            const quint32 tag = quint32(quint64(hash) >> 32);
-            for (size_t slot = hash & mask; lookup_[slot].row != 0; slot = (slot + 1) & mask) {
-                const LookupSlot& entry = lookup_[slot];
-                if (entry.tag != tag)
-                    continue;
-                // The caller reads the row next: fetch its place in the rows
-                // while the record is compared.
-                Prefetch(&records_[entry.row - 1]);
-                if (CompareKey(entry.record, key, codePage) == 0)
-                    return int(entry.row - 1);
+            if (runKeys_) {
+                const KeyRun run {nulls, scratch_};
+                const qsizetype runStart = datapacket::BitmapSize(openDefs_.size());
+                return Probe(RunHash(run), [&](QByteArrayView record) {
+                    return KeyRun {datapacket::LeadingNullFlags(record, count), record.sliced(runStart)} == run;
+                });
             }
-            return -1;
+            SplitScratch(key);
+            Key own;
+            return Probe(KeyHash(key), [&](QByteArrayView record) {
+                RecordKey(record, count, own);
+                return SameKey(own, key);
+            });
         }
     }
+    SplitScratch(key);
     const auto it = std::lower_bound(records_.begin(), records_.end(), key,
         [this, codePage](QByteArrayView r, const Key& k) { return CompareKey(r, k, codePage) < 0; });
     if (it == records_.end() || CompareKey(*it, key, codePage) != 0)

@@ -152,14 +152,13 @@ protected:
     void SetIndexFields(const QStringList& names);
     const QList<int>& IndexFields() const { return indexFields_; }
     QStringList IndexFieldNameList() const { return indexNames_; }
-    // The first row whose index fields equal Key (stored values of the first
-    // Count index fields), or -1.
-    int FindIndexed(const StoredValue* key, int count);
+    // The first row whose index fields equal Key (one value for each of the
+    // first Count index fields, converted as SetValue converts them), or -1.
+    // Raises what the conversion raises.
+    int FindIndexed(const Variant* key, int count);
     void MoveTo(int row);
     // Posts a changed row, drops an unchanged one; nothing in browse state.
     void CheckBrowseMode();
-    // Values in their stored form, as SetValue would store them.
-    StoredValue ToStored(int field, const Variant& value) const;
 
 private:
     friend class TField;
@@ -187,6 +186,21 @@ private:
     size_t KeyHash(const Key& key) const;
     // Whether two keys are equal as the index orders them (CompareKey's 0).
     bool SameKey(const Key& a, const Key& b) const;
+    // A whole key of an index with runKeys_: the null flags of its fields
+    // and the run of bytes that holds their values, lengths included (see
+    // datapacket::LeadingRun).
+    struct KeyRun {
+        quint64 nulls;
+        QByteArrayView bytes;
+        bool operator==(const KeyRun& other) const;
+    };
+    KeyRun RecordRun(QByteArrayView record) const;
+    static size_t RunHash(const KeyRun& run);
+    // The values FindIndexed wrote to scratch_, as ValueBytes gives them.
+    void SplitScratch(Key& key) const;
+    // The row of the first slot from Hash on (rows with equal keys have one
+    // slot) whose record Matches accepts, or -1.
+    template <typename Matches> int Probe(size_t hash, Matches matches) const;
 
     QList<TFieldDef> fieldDefs_;
     // The definitions the rows are encoded with: fixed from Open to Close,
@@ -200,16 +214,23 @@ private:
     std::unique_ptr<RecordArena> arena_;
     std::vector<QByteArrayView> records_;
     std::unique_ptr<RowAppender> appender_;
-    QByteArray scratch_; // a record being posted, or the fixed-size values of a key
+    QByteArray scratch_; // a record being posted, or the values of a key being looked up
     QStringList indexNames_;
     QList<int> indexFields_;
     bool indexLeads_ = true; // the index fields are fields 0, 1, ... in order
+    // The index fields lead (at most 64 of them) and are of kinds whose
+    // values are equal exactly when their bytes are (no floats or dates): a
+    // whole key is then its null flags and one run of bytes as a record
+    // holds them, hashed and compared where it lies (KeyRun).
+    bool runKeys_ = false;
 
     // Whole-key lookups go through a hash table once enough of them have
     // come since the rows last changed to pay for building it; until then,
     // and for partial keys, they search the ordered rows (FindIndexed).
     struct LookupSlot {
-        QByteArrayView record; // the row's record, so a hit reads one place less
+        // The row's record, so that a hit reads one place less; for keys
+        // compared as runs only its null flags and the run.
+        QByteArrayView record;
         quint32 row; // row + 1; 0 = empty
         quint32 tag; // high bits of the key's hash, so most misses need no record
     };

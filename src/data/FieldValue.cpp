@@ -6,6 +6,7 @@
 #include "platform/RegionalSettings.h"
 
 #include <QDateTime>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -410,13 +411,29 @@ Variant ToVariant(const TFieldDef& def, const StoredValue& v)
     return Variant::Null();
 }
 
-void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out)
+bool AppendStored(const TFieldDef& def, const Variant& value, int codePage, QByteArray& out)
 {
-    ByteWriter w(out);
-    if (type == ftFloat || IsDateKind(type))
-        w.F64(value.real);
-    else
-        w.UInt(quint64(value.integer), datapacket::ValueWidth(type));
+    const TFieldType type = def.DataType;
+    // A text for an 8-bit text field, the usual key, is converted straight
+    // into Out (and cut as Cut cuts): its length, then its bytes.
+    if (IsAnsiText(type) && value.VType() == varOleStr) {
+        const QString& text = value.Text();
+        const qsizetype at = out.size();
+        out.resize(at + 4 + text.size());
+        char* length = out.data() + at;
+        qsizetype n = ansi::EncodeTo(length + 4, text, codePage);
+        if (type == ftString && def.Size > 0)
+            n = std::min(n, qsizetype(def.Size));
+        qToLittleEndian(quint32(n), length);
+        if (n != text.size())
+            out.truncate(at + 4 + n);
+        return true;
+    }
+    const StoredValue s = FromVariant(def, value);
+    if (s.isNull)
+        return false;
+    datapacket::EncodeValue(type, s, out);
+    return true;
 }
 
 bool IsTextKind(TFieldType type)

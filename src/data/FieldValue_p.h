@@ -13,9 +13,11 @@ StoredValue FromText(const TFieldDef& def, const QString& text);
 Variant ToVariant(const TFieldDef& def, const StoredValue& value);
 QString ToText(const TFieldDef& def, const StoredValue& value);
 
-// Appends a value of a fixed-size kind (datapacket::ValueWidth) as a record
-// holds it.
-void WriteFixed(TFieldType type, const StoredValue& value, QByteArray& out);
+// Appends Value, converted as FromVariant converts it, as a record holds it
+// (datapacket::EncodeValue), reusing Out's room: the form key lookups hash
+// and compare. CodePage is CodePage(), asked once by a caller that converts
+// many values. False, with nothing appended, for a null value.
+bool AppendStored(const TFieldDef& def, const Variant& value, int codePage, QByteArray& out);
 
 // ftString, ftMemo, ftWideString, ftWideMemo: the kinds TextOfRaw reads.
 bool IsTextKind(TFieldType type);

@@ -10,18 +10,20 @@
 
 namespace velkaro {
 
-int RunUpdater(UpdaterLinks& links)
+int RunUpdater()
 {
     QPointer<TfrmVersionControl> form;
     try {
-        form
-            = new TfrmVersionControl(links, platform::ExecutableFolder() + QStringLiteral("VelkaroVersionControl.ini"));
+        form = new TfrmVersionControl(platform::ExecutableFolder() + QStringLiteral("VelkaroVersionControl.ini"));
     } catch (const std::exception& e) {
         ShowFatalError(e);
         return 1;
     }
     form->show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // A window the loop left behind still says goodbye to both servers.
+    delete form.data();
+    return code;
 }
 
 } // namespace velkaro

@@ -7,11 +7,9 @@
 
 namespace velkaro {
 
-class UpdaterLinks;
-
 // Creates the main window with the deployment file beside the executable and
 // runs the message loop; returns the program's exit code. A failure while the
 // window is created shows the fatal error box and gives 1.
-int RunUpdater(UpdaterLinks& links);
+int RunUpdater();
 
 } // namespace velkaro

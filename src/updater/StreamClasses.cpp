@@ -8,7 +8,7 @@
 #include "mysql/MySQLUniProvider.h"
 #include "mysql/UniConnection.h"
 #include "mysql/UniQuery.h"
-#include "updater/Links.h"
+#include "remote/SocketConnection.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -30,7 +30,7 @@ void RegisterUpdaterClasses()
     RegisterClass<TMySQLUniProvider>();
     RegisterClass<TUniConnection>();
     RegisterClass<TUniQuery>();
-    RegisterClass<AppServerConnection>();
+    RegisterClass<TSocketConnection>();
     RegisterClass<TDataSetProvider>();
     RegisterClass<TClientDataSet>();
 }

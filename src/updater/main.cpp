@@ -1,7 +1,6 @@
 // VelkaroVersionControl: brings Velkaro.exe up to date, then starts it.
 
 #include "inhouse/InhouseUnits.h"
-#include "updater/Links.h"
 #include "updater/RunUpdater.h"
 #include "updater/StreamClasses.h"
 
@@ -13,6 +12,5 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelkaroVersionControl"));
     velkaro::RegisterUpdaterClasses();
-    const auto links = velkaro::MakeProductionLinks();
-    return velkaro::RunUpdater(*links);
+    return velkaro::RunUpdater();
 }

@@ -14,8 +14,8 @@
 #include "platform/AppPaths.h"
 #include "platform/Launcher.h"
 #include "platform/MessageDisplay.h"
+#include "remote/SocketConnection.h"
 #include "updater/DeploymentSettings.h"
-#include "updater/Links.h"
 
 #include <QApplication>
 #include <QFont>
@@ -41,11 +41,10 @@ QFont tahoma(int pixelHeight)
 
 } // namespace
 
-TfrmVersionControl::TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile)
+TfrmVersionControl::TfrmVersionControl(const QString& deploymentFile)
     : QWidget(nullptr,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
-    , links_(links)
 {
     createComponents();
     if (!deploymentFile.isEmpty())
@@ -107,11 +106,15 @@ void TfrmVersionControl::createComponents()
     cdsConfig->SetFileName(QStringLiteral("Config.cds"));
     cdsConfig->SetIndexFieldNames(QStringLiteral("Section;Key"));
 
-    Socket1 = new AppServerConnection(this);
+    // Connected at load: the link opens once every component has its
+    // settings, the deployment file's included.
+    Socket1 = new TSocketConnection(this);
+    Socket1->BeginLoading();
     Socket1->SetName(QStringLiteral("Socket1"));
-    Socket1->ServerName = QStringLiteral("VelkaroAS.VelkaroDM");
-    Socket1->Host = QStringLiteral("127.0.0.1");
-    Socket1->Port = 216;
+    Socket1->SetServerName(QStringLiteral("VelkaroAS.VelkaroDM"));
+    Socket1->SetHost(QStringLiteral("127.0.0.1"));
+    Socket1->SetPort(216);
+    Socket1->SetConnected(true);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -122,16 +125,16 @@ void TfrmVersionControl::createComponents()
 
 void TfrmVersionControl::loaded()
 {
-    // Socket1 is connected at load; the database connection waits for the
-    // query's first open.
-    AppServer = links_.OpenAppServer(*Socket1);
+    // Socket1 connects; the database connection waits for the query's first
+    // open.
+    EndLoading(this);
 }
 
 TfrmVersionControl::~TfrmVersionControl()
 {
     // The database session ends first (COM_QUIT), then the remote object goes.
     uniConnDataCenter->Disconnect();
-    links_.CloseAppServer(AppServer);
+    Socket1->Close();
 }
 
 void TfrmVersionControl::showEvent(QShowEvent* event)
@@ -194,7 +197,9 @@ void TfrmVersionControl::DownloadAndExecute(const QString& AppPath)
     static const QByteArray downloadUpdate
         = MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varUStrArg)), QByteArrayLiteral("DownloadUpdate"));
     const QString programName = QStringLiteral("Velkaro");
-    const Variant answer = DispatchInvoke(AppServer, downloadUpdate, {CallArg(programName)});
+    // Socket1's object as it is now: Null once the link has dropped, and
+    // then the call fails ("Invalid variant operation").
+    const Variant answer = DispatchInvoke(Socket1->AppServer(), downloadUpdate, {CallArg(programName)});
 
     // Only a program replaces the program: anything but a non-empty byte
     // vector would leave a broken or empty Velkaro.exe behind.

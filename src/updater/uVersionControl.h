@@ -12,13 +12,12 @@ class QTimer;
 
 namespace velkaro {
 
-class AppServerConnection;
 class TClientDataSet;
 class TDataSetProvider;
 class TMySQLUniProvider;
+class TSocketConnection;
 class TUniConnection;
 class TUniQuery;
-class UpdaterLinks;
 
 namespace status {
 inline const QString Checking = QStringLiteral("กำลังตรวจสอบเวอร์ชั่น");
@@ -39,13 +38,16 @@ public:
     // 2. the deployment file (if DeploymentFile is not empty), which may set
     //    only the connection settings of uniConnDataCenter and Socket1
     //    (updater/DeploymentSettings.h);
-    // 3. loaded: Socket1 opens the link to the application server and
-    //    creates the remote object (AppServer). The database connection
-    //    stays closed until the version query first opens.
+    // 3. loaded: Socket1 (connected at load) opens the link to the
+    //    application server and creates the remote object (its AppServer).
+    //    The database connection stays closed until the version query first
+    //    opens.
     // Raises when the deployment file is wrong or the application server
     // cannot be reached; the window is then gone.
-    TfrmVersionControl(UpdaterLinks& links, const QString& deploymentFile);
-    // Ends the database session (COM_QUIT), then releases the remote object.
+    explicit TfrmVersionControl(const QString& deploymentFile);
+    // Ends the database session (COM_QUIT), then closes the link: the
+    // remote object is released (one asFreeObject) and the transport
+    // thread ends.
     ~TfrmVersionControl() override;
 
     QLabel* lbStatus = nullptr;
@@ -55,12 +57,10 @@ public:
     TDataSetProvider* dspAnyPropose = nullptr;
     TClientDataSet* cdsAnyPropose = nullptr;
     TClientDataSet* cdsConfig = nullptr;
-    AppServerConnection* Socket1 = nullptr;
+    TSocketConnection* Socket1 = nullptr;
     QTimer* Timer1 = nullptr;
 
     QString vLastVersion;
-    // Socket1's remote object, held from creation until the window goes.
-    Variant AppServer;
 
     void FormShow();
     void Timer1Timer();
@@ -76,7 +76,6 @@ private:
     void createComponents();
     void loaded();
     void setStatus(const QString& text);
-    UpdaterLinks& links_;
 };
 
 } // namespace velkaro

@@ -18,6 +18,10 @@ TEST(AnsiCodec, EncodesAndDecodesByCodePage)
     const Case cases[] = {
         {"ascii", 874, QStringLiteral("Section;Key 1"), QByteArray("Section;Key 1"), true,
             QStringLiteral("Section;Key 1")},
+        {"ascii, then thai, then ascii", 874, QStringLiteral("Key 12345\u0E0167"),
+            QByteArray("Key 12345\xA1"
+                       "67"),
+            true, QStringLiteral("Key 12345\u0E0167")},
         {"thai letters, tone marks, baht, digit", 874, thai,
             QByteArray("\xE4\xC1\xE8\xBE\xBA\xE4\xBF\xC5\xEC \xDF\xF9"), true, thai},
         {"cp874 punctuation", 874, QStringLiteral("\u20AC\u2026\u2018\u2014\u00A0"), QByteArray("\x80\x85\x91\x97\xA0"),
@@ -27,6 +31,8 @@ TEST(AnsiCodec, EncodesAndDecodesByCodePage)
         {"surrogate pair is one default char", 874, QStringLiteral("a\U0001F600b"), QByteArray("a?b"), false,
             QStringLiteral("a?b")},
         {"lone surrogate", 874, QString(QChar(0xD800)), QByteArray("?"), false, QStringLiteral("?")},
+        {"surrogate pair after ascii words", 874, QStringLiteral("abcdefgh\U0001F600"), QByteArray("abcdefgh?"), false,
+            QStringLiteral("abcdefgh?")},
         {"cp1252 latin", 1252, QStringLiteral("caf\u00E9 \u20AC\u0178"), QByteArray("caf\xE9 \x80\x9F"), true,
             QStringLiteral("caf\u00E9 \u20AC\u0178")},
         {"thai not in 1252", 1252, QStringLiteral("\u0E01x"), QByteArray("?x"), false, QStringLiteral("?x")},

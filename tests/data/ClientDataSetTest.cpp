@@ -73,13 +73,15 @@ TEST(ClientDataSet, IndexOrdersByExactTextAndFindKeyFindsRows)
     AddConfigRow(*t, QStringLiteral("B"), QStringLiteral("1"), QStringLiteral("B1"));
     AddConfigRow(*t, QStringLiteral("ก"), QStringLiteral("x"), QStringLiteral("thai"));
     AddConfigRow(*t, QStringLiteral("b"), QStringLiteral("1"), QStringLiteral("b1"));
+    AddConfigRow(*t, QStringLiteral("caf\u00E9"), QStringLiteral("a\U0001F600"), QStringLiteral("latin"));
     AddConfigRow(*t, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), QStringLiteral("k"), QStringLiteral("long"));
     EXPECT_EQ(Rows(*t),
-        (QStringList {
-            "ABCDEFGHIJKLMNOPQRST/k=long", "B/1=B1", "ClientVersion/Velkaro=1.0", "b/1=b1", "b/2=b2", "ก/x=thai"}));
+        (QStringList {"ABCDEFGHIJKLMNOPQRST/k=long", "B/1=B1", "ClientVersion/Velkaro=1.0", "b/1=b1", "b/2=b2",
+            "caf?/a?=latin", "ก/x=thai"}));
     // Each posted row is current.
     EXPECT_EQ(t->RecNo(), 1);
 
+    QString byRefSection = QStringLiteral("ClientVersion");
     struct Case {
         const char* name;
         QList<Variant> key;
@@ -94,6 +96,13 @@ TEST(ClientDataSet, IndexOrdersByExactTextAndFindKeyFindsRows)
         {"leading index field only", {QStringLiteral("b")}, true, QStringLiteral("b1")},
         {"key cut to the width as stored", {QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), QStringLiteral("k")}, true,
             QStringLiteral("long")},
+        // Characters the code page lacks were stored as its default character.
+        {"characters the code page lacks", {QStringLiteral("caf\u00E9"), QStringLiteral("a\U0001F600")}, true,
+            QStringLiteral("latin")},
+        {"their default character", {QStringLiteral("caf?"), QStringLiteral("a?")}, true, QStringLiteral("latin")},
+        {"a number as text", {QStringLiteral("b"), Variant(2)}, true, QStringLiteral("b2")},
+        {"text by reference", {Variant::ByRef(varOleStr, &byRefSection), QStringLiteral("Velkaro")}, true,
+            QStringLiteral("1.0")},
         {"missing", {QStringLiteral("b"), QStringLiteral("3")}, false, {}},
         {"past the end", {QStringLiteral("zzz"), QStringLiteral("1")}, false, {}},
     };
@@ -549,20 +558,25 @@ TEST(ClientDataSet, DataRequestThroughAProvider)
 
 TEST(ClientDataSet, FindKeyFindsTheFirstOfEqualRowsBeforeAndAfterChanges)
 {
-    // The index as the leading fields in order, and in another order.
-    for (const QList<int>& index : {QList<int> {0, 1, 2}, QList<int> {2, 0, 1}}) {
-        SCOPED_TRACE(index[0]);
+    // The index as the leading fields in order, with a float among them or
+    // without (whose keys the lookup table compares as runs of bytes), and
+    // in another order.
+    for (const QList<int>& index : {QList<int> {0, 1, 2}, QList<int> {0, 1}, QList<int> {2, 0, 1}}) {
         // Keys from small sets, so rows share keys; nulls and -0 among them.
         TClientDataSet t;
         t.FieldDefs() = {{QStringLiteral("S"), ftString, 20}, {QStringLiteral("N"), ftInteger},
             {QStringLiteral("F"), ftFloat}, {QStringLiteral("Row"), ftInteger}};
         const QStringList names {"S", "N", "F"};
-        t.SetIndexFieldNames(names[index[0]] + u';' + names[index[1]] + u';' + names[index[2]]);
+        QStringList indexNames;
+        for (int f : index)
+            indexNames.append(names[f]);
+        SCOPED_TRACE(indexNames.join(u';').toStdString());
+        t.SetIndexFieldNames(indexNames.join(u';'));
         t.CreateDataSet();
         const QStringList sections {"", "a", "B", "ก"};
         const auto valueOf = [&](int field, int i) {
             if (field == 0)
-                return Variant(sections[i % sections.size()]);
+                return i % 11 == 0 ? Variant::Null() : Variant(sections[i % sections.size()]);
             if (field == 1)
                 return i % 7 == 0 ? Variant::Null() : Variant(i % 5);
             return Variant(i % 3 == 0 ? -0.0 : (i % 3 == 1 ? 0.0 : 1.5));

@@ -128,8 +128,9 @@ TEST(UniConnection, OptionLinesDecideTheCharacterSetAndTheSessionStart)
         EXPECT_EQ(s.peer.Verify(), QString());
         EXPECT_TRUE(s.peer.WrittenAfterEnd().isEmpty());
         EXPECT_EQ(s.Native().UseUnicode(), c.useUnicode);
-        if (!c.sent.isEmpty())
+        if (!c.sent.isEmpty()) {
             EXPECT_EQ(s.peer.GetTimeout(), 15) << "the session start runs with the connection timeout";
+        }
     }
 }
 

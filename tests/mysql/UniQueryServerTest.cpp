@@ -196,8 +196,9 @@ TEST(UniQueryServer, EveryColumnTypeAsAField)
         EXPECT_EQ(f->FieldName(), QLatin1String(c.name));
         EXPECT_EQ(FieldTypeName(f->DataType()), FieldTypeName(c.type));
         EXPECT_EQ(f->Size(), c.size);
-        if (!c.value.isNull())
+        if (!c.value.isNull()) {
             EXPECT_EQ(f->AsString(), c.value);
+        }
     }
     EXPECT_TRUE(query.FieldByName(QStringLiteral("cDate"))->IsNull());
     EXPECT_TRUE(query.FieldByName(QStringLiteral("cDateTime"))->IsNull());

@@ -1,8 +1,8 @@
 // The update cycle from the window's point of view: the status line, the
 // message boxes, the files beside the program and the program started. The
-// window's real database components talk to a scripted MySQL server on a
-// local socket (or to the throwaway MariaDB); the application server is an
-// in-process object.
+// window's real components talk to scripted servers on local sockets: its
+// database to a scripted MySQL server (or to the throwaway MariaDB), Socket1
+// to a scripted application server, reached through the deployment file.
 
 #include "config/libConfigManager.h"
 #include "core/Dispatch.h"
@@ -16,12 +16,13 @@
 #include "platform/Launcher.h"
 #include "platform/MessageDisplay.h"
 #include "platform/Socket.h"
+#include "remote/SocketConnection.h"
+#include "support/AppServerPeer.h"
 #include "support/Fixtures.h"
 #include "support/MySqlTestServer.h"
 #include "support/ScriptedMySqlServer.h"
 #include "support/ScriptedVio.h"
 #include "updater/DeploymentSettings.h"
-#include "updater/Links.h"
 #include "updater/RunUpdater.h"
 #include "updater/uVersionControl.h"
 
@@ -51,51 +52,24 @@ int closedPort()
     return listener.Port();
 }
 
-// The application server's remote object, in process.
-class FakeAppServer : public IDispatch {
-public:
-    HRESULT GetIDsOfNames(const QStringList& names, quint32, std::vector<qint32>& ids) override
-    {
-        lookups.append(names.join(u','));
-        if (names != QStringList {QStringLiteral("DownloadUpdate")})
-            return ResultCode::UnknownName;
-        ids.assign(1, 7);
-        return ResultCode::Ok;
-    }
-    HRESULT Invoke(
-        qint32 dispId, quint32, quint16 flags, DispParams& params, Variant* result, ExcepInfo* excep) override
-    {
-        EXPECT_EQ(dispId, 7);
-        EXPECT_EQ(flags, DispatchKind::Method);
-        invokedWith.append(params.args.size() == 1 ? params.args[0].ToString() : QStringLiteral("<wrong count>"));
-        if (!failure.isEmpty()) {
-            excep->code = 1001;
-            excep->description = failure;
-            return ResultCode::ExceptionOccurred;
-        }
-        if (result != nullptr)
-            *result = answer;
-        return ResultCode::Ok;
-    }
-    Variant answer;
-    QString failure;
-    QStringList lookups;
-    QStringList invokedWith;
-};
+// What the scripted application server hears from one window.
+const QString Created = QStringLiteral("create VelkaroAS.VelkaroDM");
+const QString Released = QStringLiteral("free 1");
+const QStringList Downloaded = {Created, "getid DownloadUpdate", "invoke 21 Velkaro"};
 
-class FakeLinks : public UpdaterLinks {
-public:
-    Variant OpenAppServer(AppServerConnection& connection) override
-    {
-        host = connection.Host;
-        if (!openError.isEmpty())
-            throw Exception(openError);
-        return Variant(DispatchRef(appServer));
-    }
-    std::shared_ptr<FakeAppServer> appServer = std::make_shared<FakeAppServer>();
-    QString openError;
-    QString host; // Socket1's Host when the link opened
-};
+// Values as the link carries them, for answers the update client cannot use.
+QByteArray LinkValue(const char* hex)
+{
+    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+}
+QByteArray TextValue(const QString& text)
+{
+    QByteArray b = LinkValue("08000000");
+    const qint32 n = qint32(text.size());
+    b.append(reinterpret_cast<const char*>(&n), 4);
+    b.append(reinterpret_cast<const char*>(text.utf16()), n * 2);
+    return b;
+}
 
 class UpdateCycle : public ::testing::Test {
 public:
@@ -103,9 +77,17 @@ public:
     {
         versions = VersionRows({"2.0.1"});
         databaseUp = true;
-        links.appServer = std::make_shared<FakeAppServer>();
-        links.appServer->answer = Variant::FromBytes(QByteArray("new program"));
+        appScript = AppServerPeer::Script {};
         folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
+    }
+
+    // The deployment file beside the program: Socket1 goes to Port, and
+    // the lines of Extra follow.
+    QString deploy(int port, const QByteArray& extra = {})
+    {
+        folder.Write(
+            QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nPort=" + QByteArray::number(port) + "\n" + extra);
+        return folder.File(QStringLiteral("VelkaroVersionControl.ini"));
     }
 
     // A configuration file as the editor writes it, with these rows.
@@ -125,12 +107,20 @@ public:
         return table.FieldByName(QStringLiteral("Value"))->AsString();
     }
 
-    // Creates the window with its database on a scripted server that
+    // Creates the window with its application server on a scripted one
+    // that plays AppScript; the database stays where the window has it.
+    void openWindow()
+    {
+        appServer = std::make_unique<AppServerPeer>(appScript);
+        form = new TfrmVersionControl(deploy(appServer->Port()));
+    }
+
+    // The same, with the database on a scripted server that
     // answers the version query with Versions (or on a port where nobody
     // listens).
     void createWindow()
     {
-        form = new TfrmVersionControl(links, QString());
+        openWindow();
         if (databaseUp) {
             mysql = std::make_unique<ScriptedMySqlServer>(
                 QHash<QByteArray, ScriptedMySqlServer::Answer> {{VersionQueryBytes, versions}});
@@ -141,10 +131,17 @@ public:
     }
 
     // Creates the window, runs one tick of the timer and lets a closing
-    // window go.
-    void runCycle()
+    // window go. Settle: the event loop runs first until the link is no
+    // longer connected (it dropped while idle).
+    void runCycle(bool settle = false)
     {
         createWindow();
+        if (settle) {
+            QElapsedTimer waited;
+            waited.start();
+            while (form->Socket1->Connected() && waited.elapsed() < 10000)
+                QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
         form->show();
         form->Timer1Timer();
         statusAfter = form != nullptr ? form->lbStatus->text() : QString();
@@ -164,7 +161,8 @@ public:
     platform::RecordingMessageDisplay messages;
     platform::ScopedMessageDisplay messagesInstalled {messages};
     platform::RecordingLauncher launcher;
-    FakeLinks links;
+    AppServerPeer::Script appScript;
+    std::unique_ptr<AppServerPeer> appServer; // outlives the window, which releases its object
     ScriptedMySqlServer::Answer versions;
     bool databaseUp = true;
     std::unique_ptr<ScriptedMySqlServer> mysql; // outlives the window, which says goodbye to it
@@ -199,7 +197,6 @@ TEST_F(UpdateCycle, EqualVersionsLaunchWithoutDownloadOrWrite)
 
     EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
     EXPECT_EQ(statusAfter, status::Checking);
-    EXPECT_TRUE(links.appServer->lookups.isEmpty());
     EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("old program"));
     EXPECT_EQ(folder.Read(QStringLiteral("Config.cds")), configBefore);
     EXPECT_EQ(launcher.opened, QStringList {folder.File(QStringLiteral("Velkaro.exe"))});
@@ -213,6 +210,9 @@ TEST_F(UpdateCycle, EqualVersionsLaunchWithoutDownloadOrWrite)
     EXPECT_EQ(seen.charset, 33);
     EXPECT_EQ(seen.statements, QList<QByteArray>({"SET NAMES utf8", VersionQueryBytes, VersionQueryBytes}));
     EXPECT_TRUE(seen.quit);
+    // The link opened as the window was made; nothing was downloaded, and
+    // the window's end released the object once.
+    EXPECT_EQ(appServer->WaitUntilGone(), QStringList({Created, Released}));
 }
 
 TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
@@ -234,7 +234,6 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
         SCOPED_TRACE(c.name);
         messages.shown.clear();
         launcher.opened.clear();
-        links.appServer->invokedWith.clear();
         folder.Write(QStringLiteral("Velkaro.exe"), QByteArray("old program"));
         writeConfig(c.config);
         versions = VersionRows(c.serverVersions);
@@ -242,7 +241,7 @@ TEST_F(UpdateCycle, DifferingVersionsDownloadRecordAndLaunch)
         runCycle();
 
         EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
-        EXPECT_EQ(links.appServer->invokedWith, QStringList {QStringLiteral("Velkaro")});
+        EXPECT_EQ(appServer->WaitUntilGone(), Downloaded + QStringList {Released});
         EXPECT_EQ(folder.Read(QStringLiteral("Velkaro.exe")), QByteArray("new program"));
         EXPECT_EQ(recordedVersion(), c.recorded);
         EXPECT_EQ(statusAfter, status::Done);
@@ -262,6 +261,7 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
         std::function<void(UpdateCycle&)> arrange;
         QStringList boxes;
         QString status;
+        bool settle = false; // the event loop runs before the tick
     };
     const QString exe = folder.File(QStringLiteral("Velkaro.exe"));
     const Case cases[] = {
@@ -281,16 +281,20 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
             },
             {"cdsAnyPropose: Field 'Version' not found"}, status::Checking},
         {"remote method raises",
-            [](UpdateCycle& t) { t.links.appServer->failure = QStringLiteral("Update package missing"); },
+            [](UpdateCycle& t) { t.appScript.failure = QStringLiteral("Update package missing. \r\n"); },
             {"Update package missing"}, status::Updating},
-        {"answer is not a byte array",
-            [](UpdateCycle& t) { t.links.appServer->answer = Variant(QStringLiteral("oops")); },
+        {"the link drops while idle: the error once, then the call finds no object",
+            [](UpdateCycle& t) { t.appScript.dropAfterCreate = true; },
+            {"Error reading from socket", "Invalid variant operation"}, status::Updating, true},
+        {"the link drops during the download", [](UpdateCycle& t) { t.appScript.dropInsideReply = true; },
+            {"Error reading from socket"}, status::Updating},
+        {"answer is not a byte array", [](UpdateCycle& t) { t.appScript.result = TextValue(QStringLiteral("oops")); },
             {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
                             "OleStr); \"%1\" was left unchanged")
                     .arg(exe)},
             status::Updating},
         {"answer is an empty array",
-            [](UpdateCycle& t) { t.links.appServer->answer = Variant::FromBytes(QByteArray()); },
+            [](UpdateCycle& t) { t.appScript.result = LinkValue("11200000 01000000 00000000 FFFFFFFF 00000000"); },
             {QStringLiteral("The application server's answer to DownloadUpdate is not a program (expected bytes, got "
                             "an empty array); \"%1\" was left unchanged")
                     .arg(exe)},
@@ -304,7 +308,7 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
         writeConfig({{"ClientVersion", "Velkaro", "1.0"}});
         c.arrange(*this);
 
-        runCycle();
+        runCycle(c.settle);
 
         EXPECT_EQ(boxTexts(), c.boxes);
         ASSERT_FALSE(messages.shown.isEmpty());
@@ -318,6 +322,7 @@ TEST_F(UpdateCycle, FailuresShowTheErrorAndLaunchNothing)
         EXPECT_EQ(recordedVersion(), "1.0");
         delete form.data();
         mysql.reset();
+        appServer.reset();
     }
 }
 
@@ -331,7 +336,7 @@ TEST_F(UpdateCycle, MissingConfigurationShowsTheMessageTwiceThenTheClosedTableEr
     EXPECT_EQ(statusAfter, status::Checking);
     EXPECT_TRUE(launcher.opened.isEmpty());
     EXPECT_FALSE(folder.Exists(QStringLiteral("Config.cds")));
-    EXPECT_TRUE(links.appServer->lookups.isEmpty());
+    EXPECT_EQ(appServer->Requests(), QStringList {Created}) << "nothing downloaded";
 }
 
 TEST_F(UpdateCycle, ProgramThatCannotBeReplacedKeepsOldProgramAndVersion)
@@ -383,7 +388,7 @@ TEST_F(UpdateCycle, TimerRunsTheCycleOnceAboutASecondAfterShowing)
 
 TEST_F(UpdateCycle, WindowIsAsDescribed)
 {
-    form = new TfrmVersionControl(links, QString());
+    openWindow();
     EXPECT_EQ(form->windowTitle(), "Velkaro Updater");
     EXPECT_EQ(form->size(), QSize(825, 113));
     EXPECT_EQ(form->lbStatus->geometry(), QRect(8, 32, 809, 45));
@@ -393,8 +398,15 @@ TEST_F(UpdateCycle, WindowIsAsDescribed)
     EXPECT_TRUE(form->windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(links.host, "127.0.0.1");
-    EXPECT_EQ(form->Socket1->Port, 216);
+    const TSocketConnection& link = *form->Socket1;
+    EXPECT_EQ(link.Host(), "127.0.0.1");
+    EXPECT_EQ(link.Address(), "");
+    EXPECT_EQ(link.ServerName(), "VelkaroAS.VelkaroDM");
+    EXPECT_TRUE(link.ServerGUID().isNull());
+    EXPECT_TRUE(link.SupportCallbacks());
+    EXPECT_FALSE(link.LoginPrompt());
+    EXPECT_TRUE(link.Connected()) << "connected at load";
+    EXPECT_EQ(appServer->Requests(), QStringList {Created});
     EXPECT_NE(qobject_cast<TMySQLUniProvider*>(form->MySQLUniProvider1), nullptr);
     const TUniConnection& db = *form->uniConnDataCenter;
     EXPECT_EQ(db.ProviderName(), "MySQL");
@@ -411,20 +423,32 @@ TEST_F(UpdateCycle, WindowIsAsDescribed)
     EXPECT_EQ(form->cdsConfig->FileName(), "Config.cds");
 }
 
+// Without a deployment file the link goes where the window description says.
+// Only when this machine's port 216 is free for the test.
+TEST_F(UpdateCycle, WithoutADeploymentFileTheLinkGoesTo127001Port216)
+{
+    appServer = std::make_unique<AppServerPeer>(appScript, 216);
+    if (appServer->Port() != 216)
+        GTEST_SKIP() << "port 216 on 127.0.0.1 is in use here";
+    form = new TfrmVersionControl(QString());
+    EXPECT_EQ(form->Socket1->Port(), 216);
+    EXPECT_EQ(appServer->Requests(), QStringList {Created});
+}
+
 TEST_F(UpdateCycle, UnreachableApplicationServerEndsWithTheFatalBoxAndALineOnStderr)
 {
-    links.openError = QStringLiteral("Unable to connect to 127.0.0.1:216");
+    deploy(closedPort());
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(RunUpdater(links), 1);
+    EXPECT_EQ(RunUpdater(), 1);
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString error = QStringLiteral("Windows socket error: Connection refused (111), on API 'connect'.");
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_EQ(messages.shown[0].caption, "Application Error");
-    EXPECT_EQ(messages.shown[0].text,
-        QStringLiteral("Exception Exception in module %1.\nUnable to connect to 127.0.0.1:216.").arg(module));
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("Exception ESocketError in module %1.\n%2").arg(module, error));
     EXPECT_EQ(stderrText,
-        QStringLiteral("%1: Exception Exception in module %2. Unable to connect to 127.0.0.1:216.\n")
-            .arg(QCoreApplication::applicationName(), module)
+        QStringLiteral("%1: Exception ESocketError in module %2. %3\n")
+            .arg(QCoreApplication::applicationName(), module, error)
             .toStdString());
     EXPECT_TRUE(launcher.opened.isEmpty());
 }
@@ -444,13 +468,17 @@ TEST_F(UpdateCycle, ErrorBoxOfTheCycleIsAlsoALineOnStderr)
 // The deployment file: what a site deploys reaches the links before they open.
 TEST_F(UpdateCycle, DeploymentFileSetsTheLinksConnectionSettingsBeforeTheyOpen)
 {
+    appServer = std::make_unique<AppServerPeer>();
+    const QByteArray port = QByteArray::number(appServer->Port());
     folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
         "\xEF\xBB\xBF; site settings\r\n[uniConnDataCenter]\r\nServer=db.example.org\r\n  port = 3307 \r\n"
         "Database=\nUsername=velkaro\nPassword= p=w;rd \nProviderName=MySQL\n"
         "SpecificOptions=MySQL.UseUnicode=True; MySQL.ConnectionTimeout=5\n\n"
-        "[Socket1]\nHost=10.1.2.3\n[SOCKET1]\nPort=2160\nServerName=VelkaroAS.Other\n"
-        "[uniConnDataCenter]\n# a section may come back\n");
-    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+        "[Socket1]\nHost=localhost\n[SOCKET1]\nPort="
+            + port
+            + "\nServerName=VelkaroAS.Other\n"
+              "[uniConnDataCenter]\n# a section may come back\n");
+    form = new TfrmVersionControl(folder.File(QStringLiteral("VelkaroVersionControl.ini")));
     const TUniConnection& db = *form->uniConnDataCenter;
     EXPECT_EQ(db.Server(), "db.example.org");
     EXPECT_EQ(db.Port(), 3307);
@@ -462,15 +490,18 @@ TEST_F(UpdateCycle, DeploymentFileSetsTheLinksConnectionSettingsBeforeTheyOpen)
     EXPECT_FALSE(db.Connected());
     EXPECT_EQ(form->qryAnyPropose->Connection(), form->uniConnDataCenter)
         << "the query runs on the deployed connection";
-    EXPECT_EQ(links.host, "10.1.2.3") << "the link opened after the file was applied";
-    EXPECT_EQ(form->Socket1->Port, 2160);
-    EXPECT_EQ(form->Socket1->ServerName, "VelkaroAS.Other");
+    EXPECT_EQ(form->Socket1->Host(), "localhost");
+    EXPECT_EQ(form->Socket1->Port(), appServer->Port());
+    EXPECT_EQ(form->Socket1->ServerName(), "VelkaroAS.Other");
+    EXPECT_EQ(appServer->Requests(), QStringList {"create VelkaroAS.Other"})
+        << "the link opened after the file was applied";
 
-    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nAddress=192.168.0.255\n");
+    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nAddress=127.0.0.1\nPort=" + port + "\n");
     delete form.data();
-    form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
-    EXPECT_EQ(form->Socket1->Address, "192.168.0.255");
-    EXPECT_EQ(form->Socket1->Host, "") << "an address empties the host name";
+    form = new TfrmVersionControl(folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+    EXPECT_EQ(form->Socket1->Address(), "127.0.0.1");
+    EXPECT_EQ(form->Socket1->Host(), "") << "an address empties the host name";
+    EXPECT_TRUE(form->Socket1->Connected());
 }
 
 TEST_F(UpdateCycle, DeploymentFileRefusesAnythingButTheLinksSettings)
@@ -542,7 +573,7 @@ TEST_F(UpdateCycle, DeploymentFileRefusesAnythingButTheLinksSettings)
         SCOPED_TRACE(c.name);
         folder.Write(QStringLiteral("VelkaroVersionControl.ini"), c.content);
         try {
-            TfrmVersionControl refused(links, ini);
+            TfrmVersionControl refused(ini);
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), ini + ", " + c.message);
@@ -550,11 +581,11 @@ TEST_F(UpdateCycle, DeploymentFileRefusesAnythingButTheLinksSettings)
     }
 
     folder.Write(QStringLiteral("VelkaroVersionControl.ini"), QByteArray(64 * 1024 + 1, '#'));
-    EXPECT_THROW(TfrmVersionControl(links, ini), Exception) << "a file beyond 64 KiB";
+    EXPECT_THROW(TfrmVersionControl {ini}, Exception) << "a file beyond 64 KiB";
     QFile::remove(ini);
     QDir(folder.Path()).mkdir(QStringLiteral("VelkaroVersionControl.ini"));
     try {
-        TfrmVersionControl refused(links, ini);
+        TfrmVersionControl refused(ini);
         ADD_FAILURE() << "a folder was read";
     } catch (const EFOpenError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Cannot open file \"%1\". Is a directory").arg(ini));
@@ -563,7 +594,7 @@ TEST_F(UpdateCycle, DeploymentFileRefusesAnythingButTheLinksSettings)
 
 TEST_F(UpdateCycle, DeploymentFileCanSetNoOtherPropertyOfAnyComponent)
 {
-    form = new TfrmVersionControl(links, QString());
+    openWindow();
     const QString ini = folder.File(QStringLiteral("VelkaroVersionControl.ini"));
     const QStringList deployable = {"uniConnDataCenter.Server", "uniConnDataCenter.Port", "uniConnDataCenter.Database",
         "uniConnDataCenter.Username", "uniConnDataCenter.Password", "uniConnDataCenter.ProviderName",
@@ -591,25 +622,26 @@ TEST_F(UpdateCycle, DeploymentFileCanSetNoOtherPropertyOfAnyComponent)
         }
     }
     EXPECT_GT(tried, 100);
-    EXPECT_EQ(form->Socket1->Port, 1) << "the one setting of each kind that was valid";
+    EXPECT_EQ(form->Socket1->Port(), 1) << "the one setting of each kind that was valid";
 
     // A faulty file changes nothing, not even the lines before the fault.
     folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[Socket1]\nServerName=changed\nPort=0\n");
     EXPECT_THROW(ApplyDeploymentSettings(form, ini), Exception);
-    EXPECT_EQ(form->Socket1->ServerName, "1");
+    EXPECT_EQ(form->Socket1->ServerName(), "1");
 }
 
 TEST_F(UpdateCycle, DeploymentFileFaultEndsTheProgramWithTheFatalBox)
 {
-    folder.Write(QStringLiteral("VelkaroVersionControl.ini"), "[cdsAnyPropose]\nActive=true\n");
+    appServer = std::make_unique<AppServerPeer>();
+    deploy(appServer->Port(), "[cdsAnyPropose]\nActive=true\n");
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(RunUpdater(links), 1);
+    EXPECT_EQ(RunUpdater(), 1);
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(messages.shown.size(), 1);
     EXPECT_EQ(messages.shown[0].caption, "Application Error");
     EXPECT_TRUE(messages.shown[0].text.contains("unknown key Active in section [cdsAnyPropose]"));
     EXPECT_NE(stderrText.find("unknown key Active in section [cdsAnyPropose]"), std::string::npos) << stderrText;
-    EXPECT_TRUE(links.host.isEmpty()) << "the link never opened";
+    EXPECT_TRUE(appServer->Requests().isEmpty()) << "the link never opened";
     EXPECT_TRUE(launcher.opened.isEmpty());
 }
 
@@ -619,7 +651,8 @@ TEST_F(UpdateCycle, VersionCheckAgainstTheRealServer)
 {
     VELKARO_NEED_MYSQL_SERVER();
     const MySqlTestServer& server = TestServer();
-    folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+    appServer = std::make_unique<AppServerPeer>();
+    const QString ini = deploy(appServer->Port(),
         QStringLiteral("[uniConnDataCenter]\nServer=%1\nPort=%2\n")
             .arg(QString::fromLatin1(server.host), QString::number(server.port))
             .toUtf8());
@@ -630,15 +663,17 @@ TEST_F(UpdateCycle, VersionCheckAgainstTheRealServer)
     for (const Case& c : {Case {"1.0.0", false}, Case {"0.9", true}}) {
         SCOPED_TRACE(c.local);
         writeConfig({{"ClientVersion", "Velkaro", c.local}});
-        links.appServer->invokedWith.clear();
+        const qsizetype heardBefore = appServer->Requests().size();
         launcher.opened.clear();
-        form = new TfrmVersionControl(links, folder.File(QStringLiteral("VelkaroVersionControl.ini")));
+        form = new TfrmVersionControl(ini);
         form->show();
         form->Timer1Timer();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         EXPECT_TRUE(messages.shown.isEmpty()) << boxTexts().join(u'|').toStdString();
-        EXPECT_EQ(links.appServer->invokedWith.size(), c.downloads ? 1 : 0);
+        EXPECT_TRUE(appServer->WaitForBlocks(heardBefore + (c.downloads ? 4 : 2)));
+        EXPECT_EQ(appServer->Requests().mid(heardBefore),
+            (c.downloads ? Downloaded : QStringList {Created}) + QStringList {Released});
         EXPECT_EQ(recordedVersion(), "1.0.0");
         EXPECT_EQ(launcher.opened.size(), 1);
         EXPECT_TRUE(form.isNull());

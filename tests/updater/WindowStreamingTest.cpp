@@ -7,8 +7,8 @@
 #include "core/Component.h"
 #include "core/ComponentStreaming.h"
 #include "inhouse/Streamer.h"
+#include "support/AppServerPeer.h"
 #include "support/Fixtures.h"
-#include "updater/Links.h"
 #include "updater/StreamClasses.h"
 #include "updater/uVersionControl.h"
 
@@ -22,13 +22,6 @@ using namespace velkaro;
 using namespace velkaro::testing;
 
 namespace {
-
-// The window's link to the application server, idle: no remote object. (The
-// database connection stays closed: nothing opens the query.)
-class IdleLinks : public UpdaterLinks {
-public:
-    Variant OpenAppServer(AppServerConnection&) override { return Variant(); }
-};
 
 bool isComponentOfTheWindow(const QObject& o)
 {
@@ -127,10 +120,18 @@ void changeSettings(QObject& window)
 
 class WindowStreaming : public ::testing::Test {
 protected:
-    void SetUp() override { RegisterUpdaterClasses(); }
+    void SetUp() override
+    {
+        RegisterUpdaterClasses();
+        folder.Write(QStringLiteral("VelkaroVersionControl.ini"),
+            "[Socket1]\nPort=" + QByteArray::number(appServer.Port()) + "\n");
+    }
+    // The windows open their links to a scripted application server; the
+    // database stays closed.
+    QString ini() const { return folder.File(QStringLiteral("VelkaroVersionControl.ini")); }
 
+    AppServerPeer appServer;
     TempExeFolder folder;
-    IdleLinks links;
     TStreamer streamer;
 };
 
@@ -138,7 +139,7 @@ protected:
 
 TEST_F(WindowStreaming, TheRealWindowStreamsOutAndBackWithTheSameSettings)
 {
-    TfrmVersionControl original(links, QString());
+    TfrmVersionControl original(ini());
     changeSettings(original);
     original.lbStatus->setText(status::Done);
     original.setWindowTitle(QStringLiteral("Velkaro Updater (changed)"));
@@ -150,7 +151,7 @@ TEST_F(WindowStreaming, TheRealWindowStreamsOutAndBackWithTheSameSettings)
 
     for (bool viaText : {false, true}) {
         SCOPED_TRACE(viaText ? "text form" : "binary form");
-        TfrmVersionControl fresh(links, QString());
+        TfrmVersionControl fresh(ini());
         const QStringList before = differences(original, fresh);
         EXPECT_GT(before.size(), 10) << "the fresh window starts out different: " << before.join(u", ").toStdString();
 
