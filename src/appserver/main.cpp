@@ -4,11 +4,14 @@
 #include "appserver/AppServer.h"
 #include "appserver/ServerSettings.h"
 #include "platform/Errors.h"
-#include "platform/TerminationSignal.h"
+#include "platform/Socket.h"
+#include "platform/Termination.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -68,17 +71,27 @@ int main(int argc, char** argv)
     }
 
     // SIGTERM and SIGINT wake a watcher, which stops the server; the server
-    // itself never runs in a signal handler.
+    // itself never runs in a signal handler. The server has no event loop:
+    // the request ends nothing by itself.
+    QCoreApplication app(argc, argv);
+    platform::TerminationRequests* requests = platform::TerminationRequests::Instance();
+    requests->SetSignalEndsProgram(false);
     platform::SocketWaker wakeWatcher;
-    const platform::TerminationSignal termination(wakeWatcher);
+    std::atomic<bool> requested = false;
+    const int ticket = requests->Subscribe([&] {
+        requested = true;
+        wakeWatcher.Signal();
+    });
     std::thread watcher([&] {
         wakeWatcher.Wait(platform::NoTimeLimit);
-        if (termination.Requested())
-            log.Write(LogLevel::Errors, QStringLiteral("%1 received").arg(termination.RequestName()));
+        if (requested)
+            log.Write(
+                LogLevel::Errors, QStringLiteral("%1 received").arg(platform::TerminationRequests::LastSignalName()));
         server.Stop();
     });
     server.Run();
     wakeWatcher.Signal();
     watcher.join();
+    requests->Unsubscribe(ticket);
     return 0;
 }

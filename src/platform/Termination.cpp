@@ -31,20 +31,26 @@ void reportToInstance(TerminationReason reason)
 #ifdef Q_OS_UNIX
 // The handler may only do what is safe in a signal handler: it wakes the
 // watcher thread, which does the rest.
+constexpr int Watched[] = {SIGTERM, SIGINT};
 SocketWaker* signalWaker = nullptr; // made once, never freed
 std::atomic<bool> signalPending = false;
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> lastSignal = 0;
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-extern "C" void onTerminate(int)
+void endAs(int signal)
+{
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+extern "C" void onTerminate(int signal)
 {
     const int savedErrno = errno;
-    if (signalPending.exchange(true)) {
-        // The first request has not been handled yet: end now.
-        std::signal(SIGTERM, SIG_DFL);
-        std::raise(SIGTERM);
-    } else {
+    lastSignal = signal;
+    if (signalPending.exchange(true))
+        endAs(signal); // the first request has not been handled yet: end now
+    else
         signalWaker->Signal();
-    }
     errno = savedErrno;
 }
 
@@ -63,15 +69,13 @@ void watchSignals()
     struct sigaction action { };
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
+    // Interrupted calls are restarted: the program learns of the request
+    // through its wake-up, not through a failing call.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : Watched)
+        sigaction(signal, &action, nullptr);
 }
 
-void endAsSignalled()
-{
-    std::signal(SIGTERM, SIG_DFL);
-    std::raise(SIGTERM);
-}
 #endif
 
 void startWatching()
@@ -163,9 +167,24 @@ void TerminationRequests::deliver(TerminationReason reason)
         ends = signalEndsProgram_;
     }
     if (ends)
-        endAsSignalled();
+        endAs(lastSignal);
     signalPending = false;
 #endif
+}
+
+QString TerminationRequests::LastSignalName()
+{
+#ifdef Q_OS_UNIX
+    switch (lastSignal.load()) {
+    case 0:
+        return {};
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    }
+#endif
+    return {};
 }
 
 } // namespace velkaro::platform

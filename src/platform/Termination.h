@@ -1,7 +1,8 @@
 #pragma once
 // Requests from outside that the program end: the session manager asking
 // to quit because the user logs off or the machine shuts down, and, on
-// POSIX systems, SIGTERM (what a service manager or `kill` sends).
+// POSIX systems, SIGTERM (what a service manager or `kill` sends) and
+// SIGINT (Ctrl+C in a terminal).
 // Components that hold something open, such as the application-server
 // link, close it when a request arrives.
 //
@@ -15,9 +16,10 @@
 //     session-end request before the session manager gets its answer, for a
 //     signal as soon as the GUI thread's event loop runs.
 // The session manager gets its default answer: the log-off goes ahead.
-// After a SIGTERM has been reported by Requested(), the program ends as a
-// SIGTERM ends it by default; a second SIGTERM that comes before ends it at
-// once.
+// After a signal has been reported by Requested(), the program ends as that
+// signal ends it by default; a second signal that comes before ends it at
+// once. A program without an event loop (the application server) turns
+// that ending off and stops on its wake-up instead.
 
 #include <QObject>
 
@@ -29,7 +31,7 @@ namespace velkaro::platform {
 
 enum class TerminationReason {
     SessionEnd, // the session manager asks to quit (log-off, shut-down)
-    Signal, // SIGTERM
+    Signal, // SIGTERM or SIGINT
 };
 
 class TerminationRequests : public QObject {
@@ -51,9 +53,13 @@ public:
     // watcher and the session manager call this; tests may too).
     void Report(TerminationReason reason);
 
-    // Whether a SIGTERM ends the program once reported (true by default).
-    // Tests that raise SIGTERM turn it off.
+    // Whether a signal ends the program once reported (true by default).
+    // Tests that raise signals turn it off.
     void SetSignalEndsProgram(bool value);
+
+    // The name of the last signal noticed ("SIGTERM", "SIGINT"), or an
+    // empty text when none came. Any thread.
+    static QString LastSignalName();
 
 signals:
     void Requested(velkaro::platform::TerminationReason reason);

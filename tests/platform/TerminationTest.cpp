@@ -27,8 +27,8 @@ template <class Pred> bool spinUntil(Pred done)
 }
 
 // A request is reported at once to the wake-ups, on the thread that noticed
-// it, and then once on the GUI thread; a SIGTERM the same way, without ending
-// the program when told not to.
+// it, and then once on the GUI thread; SIGTERM and SIGINT the same way,
+// without ending the program when told not to.
 TEST(TerminationRequests, EachRequestWakesSubscribersAtOnceAndReachesTheGuiThreadOnce)
 {
     TerminationRequests* requests = TerminationRequests::Instance();
@@ -55,9 +55,15 @@ TEST(TerminationRequests, EachRequestWakesSubscribersAtOnceAndReachesTheGuiThrea
     EXPECT_TRUE(delivered.isEmpty());
     EXPECT_TRUE(spinUntil([&] { return delivered.size() == 1; }));
 
+    const struct {
+        int signal;
+        const char* name;
+    } raised[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}};
     for (int i = 0; i < 2; ++i) {
-        std::raise(SIGTERM);
+        SCOPED_TRACE(raised[i].name);
+        std::raise(raised[i].signal);
         EXPECT_TRUE(spinUntil([&] { return delivered.size() == 2 + i; }));
+        EXPECT_EQ(TerminationRequests::LastSignalName(), QString::fromLatin1(raised[i].name));
     }
     EXPECT_EQ(delivered,
         QList<TerminationReason>(
