@@ -164,8 +164,9 @@ TEST(DataBlock, ALargeAnnouncedPayloadTakesMemoryOnlyAsItsBytesArrive)
     const QByteArrayView payload = block->Unread();
     for (qint64 i = 0; i < arrived; i += 4093)
         ASSERT_EQ(payload[i], char(i % 251)) << i;
-    if (before > 0)
+    if (before > 0) {
         EXPECT_LT(residentBytes() - before, 64 * 1024 * 1024);
+    }
 
     // The payload is handed over without a copy and stays intact.
     const QByteArray taken = block->TakeUnread();
