@@ -2,7 +2,9 @@
 // update client's own classes, up to the moment it has replaced Velkaro.exe
 // on disk, timed against a plain TCP stream of the same file into a file.
 //
-// The server is the real VelkaroAppServer program, started once; its peak
+// The client is the update client's own path: TSocketConnection's
+// AppServer, the late-bound DownloadUpdate and Convert.VariantToFile. The
+// server is the real VelkaroAppServer program, started once; its peak
 // memory is read from /proc at the end. Each download and each plain stream
 // runs in a forked child process, so each has its own peak resident memory
 // (ru_maxrss). Runs alternate, each starts after a sync, and the medians
@@ -13,8 +15,7 @@
 
 #include "core/LateBound.h"
 #include "inhouse/Streamer.h"
-#include "remote/DataBlockInterpreter.h"
-#include "remote/SocketTransport.h"
+#include "remote/SocketConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -208,25 +209,9 @@ Run inChild(const std::function<Run()>& work)
     return r;
 }
 
-// The update client's download path: the link's transport and interpreter,
-// the late-bound DownloadUpdate, and Convert.VariantToFile.
-class Link final : public ISendDataBlock {
-public:
-    explicit Link(quint16 port)
-    {
-        transport.SetAddress(QStringLiteral("127.0.0.1"));
-        transport.SetPort(port);
-        transport.SetConnected(true);
-    }
-    DataBlockRef Send(const DataBlockRef& block, bool waitForResult) override
-    {
-        transport.Send(block);
-        return waitForResult ? transport.Receive(true) : nullptr;
-    }
-    TSocketTransport transport;
-    TDataBlockInterpreter interpreter {*this};
-};
-
+// The update client's download path: its link (TSocketConnection, with
+// the transport thread), the late-bound DownloadUpdate on AppServer, and
+// Convert.VariantToFile.
 Run download(quint16 port)
 {
     int argc = 1;
@@ -235,13 +220,16 @@ Run download(quint16 port)
     QCoreApplication app(argc, argv);
     Run r;
     try {
-        Link link(port);
-        Variant appServer = link.interpreter.CallCreateObject(QStringLiteral("VelkaroAS.VelkaroDM"));
+        TSocketConnection socket1;
+        socket1.SetServerName(QStringLiteral("VelkaroAS.VelkaroDM"));
+        socket1.SetAddress(QStringLiteral("127.0.0.1"));
+        socket1.SetPort(port);
+        socket1.SetConnected(true);
         static const QByteArray desc
             = MakeCallDesc(DispatchKind::Method, QByteArray(1, char(varUStrArg)), QByteArrayLiteral("DownloadUpdate"));
         const QString program = QStringLiteral("Velkaro");
         const auto start = Clock::now();
-        const Variant answer = DispatchInvoke(appServer, desc, {CallArg(program)});
+        const Variant answer = DispatchInvoke(socket1.AppServer(), desc, {CallArg(program)});
         r.receiveSeconds = since(start);
         TStreamer().VariantToFile(Target, answer);
         r.seconds = since(start);
