@@ -8,6 +8,8 @@
 // Usage: mysql_fetch_bench ENV_FILE [runs] [statement]
 //   ENV_FILE  as scripts/test-mysql-server writes it
 
+#include "MySqlServerEnv.h"
+
 #include "mysql/CRVioTcp.h"
 #include "mysql/MySQLConnection.h"
 #include "mysql/MySQLUniProvider.h"
@@ -28,39 +30,6 @@ using namespace velkaro;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct Server {
-    QString host, user, password, database;
-    int port = 0;
-};
-
-Server readEnv(const char* path)
-{
-    QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        std::exit(2);
-    }
-    Server s;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
-            continue;
-        const QByteArray key = line.first(eq);
-        const QString value = QString::fromUtf8(line.sliced(eq + 1));
-        if (key == "VELKARO_MYSQL_HOST")
-            s.host = value;
-        else if (key == "VELKARO_MYSQL_PORT")
-            s.port = value.toInt();
-        else if (key == "VELKARO_MYSQL_USER")
-            s.user = value;
-        else if (key == "VELKARO_MYSQL_PASSWORD")
-            s.password = value;
-        else if (key == "VELKARO_MYSQL_DATABASE")
-            s.database = value;
-    }
-    return s;
-}
 
 // The kernel's account of this process: resident now and its high-water mark.
 qint64 statusKiB(const char* field)
@@ -102,7 +71,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: mysql_fetch_bench ENV_FILE [runs] [statement]\n");
         return 2;
     }
-    const Server server = readEnv(argv[1]);
+    const bench::MySqlServerEnv server = bench::ReadMySqlServerEnv(argv[1]);
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const QString sql
         = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("SELECT id, name, created FROM bench_rows");

@@ -7,6 +7,8 @@
 //
 // Usage: mysql_roundtrip_bench ENV_FILE [checks]
 
+#include "MySqlServerEnv.h"
+
 #include "data/Provider.h"
 #include "inhouse/libAppServerUNI.h"
 #include "mysql/MySQLUniProvider.h"
@@ -27,39 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Server {
-    QString host, user, password, database;
-    int port = 0;
-};
-
-Server readEnv(const char* path)
-{
-    QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        std::exit(2);
-    }
-    Server s;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
-            continue;
-        const QByteArray key = line.first(eq);
-        const QString value = QString::fromUtf8(line.sliced(eq + 1));
-        if (key == "VELKARO_MYSQL_HOST")
-            s.host = value;
-        else if (key == "VELKARO_MYSQL_PORT")
-            s.port = value.toInt();
-        else if (key == "VELKARO_MYSQL_USER")
-            s.user = value;
-        else if (key == "VELKARO_MYSQL_PASSWORD")
-            s.password = value;
-        else if (key == "VELKARO_MYSQL_DATABASE")
-            s.database = value;
-    }
-    return s;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -69,7 +38,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: mysql_roundtrip_bench ENV_FILE [checks]\n");
         return 2;
     }
-    const Server server = readEnv(argv[1]);
+    const bench::MySqlServerEnv server = bench::ReadMySqlServerEnv(argv[1]);
     const int checks = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1000;
     InitializeLibAppServerUNI();
     TMySQLUniProvider provider;

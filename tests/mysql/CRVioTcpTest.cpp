@@ -7,6 +7,7 @@
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlSession.h"
 #include "support/Fixtures.h"
+#include "support/Raised.h"
 #include "support/ScriptedVio.h"
 #include "support/TcpPeer.h"
 
@@ -23,17 +24,6 @@ using namespace velkaro;
 using namespace velkaro::testing;
 
 namespace {
-
-template <class F> EMyError raised(F f)
-{
-    try {
-        f();
-    } catch (const EMyError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EMyError raised";
-    return EMyError(0, QString());
-}
 
 // A port nobody listens on: one the system gave out and took back.
 int closedPort()
@@ -94,7 +84,7 @@ TEST(CRVioTcp, UnreachablePortAndUnknownHost)
     refused.SetTimeout(15);
     QElapsedTimer timer;
     timer.start();
-    const EMyError e = raised([&] { refused.Connect(); });
+    const EMyError e = Raised([&] { refused.Connect(); });
     EXPECT_LT(timer.elapsed(), 15000);
     EXPECT_EQ(e.ErrorCode(), 2003);
     EXPECT_EQ(S(e.Message()), "Socket error 2003");
@@ -103,7 +93,7 @@ TEST(CRVioTcp, UnreachablePortAndUnknownHost)
 
     TCRVioTcp unknown("no-such-host.invalid", 3306);
     unknown.SetTimeout(15);
-    const EMyError u = raised([&] { unknown.Connect(); });
+    const EMyError u = Raised([&] { unknown.Connect(); });
     EXPECT_EQ(u.ErrorCode(), 2005);
     EXPECT_TRUE(unknown.LastError().startsWith(QStringLiteral("Socket error on connect. WSAGetLastError return ")))
         << S(unknown.LastError());
@@ -111,7 +101,7 @@ TEST(CRVioTcp, UnreachablePortAndUnknownHost)
     // The session reports both as 2003, naming the host.
     TMySqlSession session;
     session.SetConnectTimeout(15);
-    const EMyError s = raised([&] { session.Connect("127.0.0.1", "sa", "", "", closedPort(), 0); });
+    const EMyError s = Raised([&] { session.Connect("127.0.0.1", "sa", "", "", closedPort(), 0); });
     EXPECT_EQ(S(s.Message()),
         "Can't connect to MySQL server on '127.0.0.1' (10061)\n"
         "Socket error on connect. WSAGetLastError return 111($6F)");
@@ -135,7 +125,7 @@ TEST(CRVioTcp, TheConnectWaitIsBounded)
     vio.SetTimeout(1);
     QElapsedTimer timer;
     timer.start();
-    const EMyError e = raised([&] { vio.Connect(); });
+    const EMyError e = Raised([&] { vio.Connect(); });
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(e.ErrorCode(), 2005);
     EXPECT_EQ(S(vio.LastError()), "Connection timed out");
@@ -157,7 +147,7 @@ TEST(CRVioTcp, AServerThatClosesMidPacketIsALostConnection)
     session.SetCharsetName("utf8");
     session.Connect("127.0.0.1", "sa", "pw", "VelkaroDB", peer.Port(), CLIENT_FOUND_ROWS);
     session.Query(QStringLiteral("Select 1"), TextCoding::Utf8);
-    const EMyError e = raised([&] { session.ReadQueryResult(); });
+    const EMyError e = Raised([&] { session.ReadQueryResult(); });
     EXPECT_EQ(e.ErrorCode(), 2013);
     EXPECT_EQ(S(e.Message()), "Lost connection to MySQL server during query");
     EXPECT_TRUE(session.Closed());

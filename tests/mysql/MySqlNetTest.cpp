@@ -2,6 +2,7 @@
 
 #include "mysql/MyError.h"
 #include "support/Fixtures.h"
+#include "support/Raised.h"
 #include "support/ScriptedVio.h"
 
 #include <gtest/gtest.h>
@@ -34,17 +35,6 @@ QByteArray pattern(qsizetype size)
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char(i * 7 + i / 251);
     return bytes;
-}
-
-template <class F> EMyError raised(F f)
-{
-    try {
-        f();
-    } catch (const EMyError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EMyError raised";
-    return EMyError(0, QString());
 }
 
 QByteArray zlibPacked(const QByteArray& plain)
@@ -98,7 +88,7 @@ TEST(MySqlNet, LengthCodedIntegersBothWays)
     f.peer->Answer(Packet(0, Hex("fb ff")));
     f.net.Receive();
     EXPECT_EQ(f.net.ReadFieldLength(), TMySqlNet::NullLength);
-    EXPECT_EQ(raised([&] { f.net.ReadFieldLength(); }).ErrorCode(), cr::MalformedPacket);
+    EXPECT_EQ(Raised([&] { f.net.ReadFieldLength(); }).ErrorCode(), cr::MalformedPacket);
 }
 
 TEST(MySqlNet, ReadsPastThePayloadOrLyingLengthsAreMalformed)
@@ -123,7 +113,7 @@ TEST(MySqlNet, ReadsPastThePayloadOrLyingLengthsAreMalformed)
         NetFixture f;
         f.peer->Answer(Packet(0, Hex(c.payload)));
         f.net.Receive();
-        const EMyError e = raised([&] { c.read(f.net); });
+        const EMyError e = Raised([&] { c.read(f.net); });
         EXPECT_EQ(e.ErrorCode(), cr::MalformedPacket);
         EXPECT_EQ(S(e.Message()), S(QStringLiteral("Malformed packet")));
     }
@@ -162,7 +152,7 @@ TEST(MySqlNet, SequenceNumbersWrapAndAreChecked)
 
     NetFixture g;
     g.peer->Answer(Packet(1, "x"));
-    const EMyError e = raised([&] { g.net.Receive(); });
+    const EMyError e = Raised([&] { g.net.Receive(); });
     EXPECT_EQ(e.ErrorCode(), 1156);
     EXPECT_EQ(S(e.Message()), S(QStringLiteral("ReceiveHeader: Net packets out of order: received[1], expected[0]")));
 }
@@ -252,19 +242,19 @@ TEST(MySqlNet, ErrorPacketsRaiseTheServerCodeAndMessage)
     NetFixture f;
     f.net.SetTextCoding(TextCoding::Utf8);
     f.peer->Answer(Packet(0, ErrorPacket(1146, "#42S02Table 'VelkaroDB.x' doesn't exist")));
-    const EMyError e = raised([&] { f.net.Receive(); });
+    const EMyError e = Raised([&] { f.net.Receive(); });
     EXPECT_EQ(e.ErrorCode(), 1146);
     EXPECT_EQ(S(e.Message()), S(QStringLiteral("\n#42S02Table 'VelkaroDB.x' doesn't exist")));
 
     NetFixture g;
     g.net.SetTextCoding(TextCoding::Utf8);
     g.peer->Answer(Packet(0, ErrorPacket(2013, "gone\0trailing")));
-    const EMyError e2 = raised([&] { g.net.Receive(); });
+    const EMyError e2 = Raised([&] { g.net.Receive(); });
     EXPECT_EQ(S(e2.Message()), S(QStringLiteral("Lost connection to MySQL server during query\ngone")));
 
     NetFixture h;
     h.peer->Answer(Packet(0, Hex("ff 15")));
-    EXPECT_EQ(raised([&] { h.net.Receive(); }).ErrorCode(), cr::MalformedPacket);
+    EXPECT_EQ(Raised([&] { h.net.Receive(); }).ErrorCode(), cr::MalformedPacket);
 }
 
 TEST(MySqlNet, AServerThatClosesMidPacketIsALostConnection)
@@ -273,14 +263,14 @@ TEST(MySqlNet, AServerThatClosesMidPacketIsALostConnection)
         SCOPED_TRACE(wire);
         NetFixture f;
         f.peer->Answer(Hex(wire)).Hangup();
-        const EMyError e = raised([&] { f.net.Receive(); });
+        const EMyError e = Raised([&] { f.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), 2013);
         EXPECT_EQ(S(e.Message()), S(QStringLiteral("Lost connection to MySQL server during query")));
     }
     NetFixture f;
     f.peer->Hangup();
     f.net.WriteByte(1);
-    const EMyError e = raised([&] { f.net.Send(); });
+    const EMyError e = Raised([&] { f.net.Send(); });
     EXPECT_EQ(S(e.Message()), S(QStringLiteral("Lost connection to MySQL server during query\nscripted peer closed")));
     EXPECT_EQ(f.peer->pauses, 2); // three tries, two pauses
 }
@@ -292,13 +282,13 @@ TEST(MySqlNet, AClaimedLengthCostsMemoryOnlyAsItsBytesArrive)
     NetFixture g;
     g.net.SetMaxPayload(Max + 10);
     g.peer->Answer(Packet(0, pattern(Max)) + Hex("0b 00 00 01"));
-    EXPECT_EQ(raised([&] { g.net.Receive(); }).ErrorCode(), cr::NetPacketTooLarge);
+    EXPECT_EQ(Raised([&] { g.net.Receive(); }).ErrorCode(), cr::NetPacketTooLarge);
 
     // A header claiming 16 MiB followed by 10 bytes and a close: the buffer
     // stays small.
     NetFixture h;
     h.peer->Answer(Hex("ff ff ff 00") + QByteArray(10, 'x')).Hangup();
-    EXPECT_EQ(raised([&] { h.net.Receive(); }).ErrorCode(), 2013);
+    EXPECT_EQ(Raised([&] { h.net.Receive(); }).ErrorCode(), 2013);
     EXPECT_LE(h.net.GetBuffer().size(), 70000);
 }
 
@@ -317,11 +307,11 @@ TEST(MySqlNet, ReceiveBufferAndSkipBufferReadOnePhysicalPacket)
 
     NetFixture g;
     g.peer->Answer(Packet(0, ErrorPacket(1317, "#70100Query execution was interrupted")));
-    EXPECT_EQ(raised([&] { g.net.SkipBuffer(65536, true); }).ErrorCode(), 1317);
+    EXPECT_EQ(Raised([&] { g.net.SkipBuffer(65536, true); }).ErrorCode(), 1317);
 
     NetFixture h;
     h.peer->Answer(Packet(0, pattern(Max)));
-    const EMyError e = raised([&] { h.net.ReceiveBuffer(); });
+    const EMyError e = Raised([&] { h.net.ReceiveBuffer(); });
     EXPECT_EQ(S(e.Message()), S(QStringLiteral("Cannot retrieve huge data in FetchAll mode")));
 }
 
@@ -381,7 +371,7 @@ TEST(MySqlNet, CompressedFramingFaults)
         NetFixture f;
         f.net.SetCompress(true);
         f.peer->Answer(c.wire);
-        const EMyError e = raised([&] { f.net.Receive(); });
+        const EMyError e = Raised([&] { f.net.Receive(); });
         EXPECT_EQ(e.ErrorCode(), c.code);
         EXPECT_EQ(S(e.Message()), S(c.message));
     }

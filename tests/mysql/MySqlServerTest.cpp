@@ -6,6 +6,7 @@
 #include "mysql/MySqlAuth.h"
 #include "support/Fixtures.h"
 #include "support/MySqlTestServer.h"
+#include "support/Raised.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -19,17 +20,6 @@ namespace {
 
 constexpr quint32 RoadFlags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
 using Rows = QList<QList<QByteArray>>;
-
-template <class F> EMyError raised(F f)
-{
-    try {
-        f();
-    } catch (const EMyError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EMyError raised";
-    return EMyError(0, QString());
-}
 
 // A logged-in session on the test server, in UTF-8 as the update client
 // speaks it.
@@ -87,7 +77,7 @@ TEST(MySqlServer, LoginWithTheRightAndAWrongPassword)
     TMySqlSession wrong;
     wrong.SetCharsetName("utf8");
     const MySqlTestServer& s = TestServer();
-    const EMyError e = raised([&] { wrong.Connect(s.host, s.user, "wrong", s.database, s.port, RoadFlags); });
+    const EMyError e = Raised([&] { wrong.Connect(s.host, s.user, "wrong", s.database, s.port, RoadFlags); });
     EXPECT_EQ(e.ErrorCode(), 1045);
     EXPECT_TRUE(e.Message().startsWith(QStringLiteral("\n#28000Access denied for user 'sa'@"))) << S(e.Message());
     EXPECT_TRUE(wrong.Closed());
@@ -227,7 +217,7 @@ TEST(MySqlServer, TwoResultSetsAnInsertAndASyntaxError)
     EXPECT_EQ(live.session.Info(), QByteArray("Records: 2  Duplicates: 0  Warnings: 0"));
 
     live.session.Query(QStringLiteral("SELECT 1\nFROM\nWHERE"), TextCoding::Utf8);
-    const EMyError e = raised([&] { live.session.ReadQueryResult(); });
+    const EMyError e = Raised([&] { live.session.ReadQueryResult(); });
     EXPECT_EQ(e.ErrorCode(), 1064);
     EXPECT_TRUE(e.Message().startsWith(QStringLiteral("\n#42000You have an error in your SQL syntax")))
         << S(e.Message());
@@ -255,7 +245,7 @@ TEST(MySqlServer, AKilledSessionIsLostAndClosed)
         lastCode = e.ErrorCode();
         if (lastCode != 2013) {
             // The server said why first; the next command finds the link gone.
-            const EMyError next = raised([&] {
+            const EMyError next = Raised([&] {
                 victim.session.Query(QStringLiteral("SELECT 1"), TextCoding::Utf8);
                 victim.session.ReadQueryResult();
             });

@@ -5,6 +5,7 @@
 #include "mysql/MyError.h"
 #include "mysql/MySqlAuth.h"
 #include "support/Fixtures.h"
+#include "support/Raised.h"
 #include "support/ScriptedVio.h"
 
 #include <QTemporaryDir>
@@ -59,17 +60,6 @@ struct Session {
         Connect();
     }
 };
-
-template <class F> EMyError raised(F f)
-{
-    try {
-        f();
-    } catch (const EMyError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EMyError raised";
-    return EMyError(0, QString());
-}
 
 QByteArray queryPacket(const QByteArray& sql)
 {
@@ -228,20 +218,20 @@ TEST(MySqlSession, FailedLoginsLeaveTheSessionClosed)
         SCOPED_TRACE(c.name);
         Session s;
         s.peer.Answer(Packet(0, Greeting41(Scramble))).Expect(Packet(1, login)).Answer(c.wire).Hangup();
-        const EMyError e = raised([&] { s.Connect(); });
+        const EMyError e = Raised([&] { s.Connect(); });
         EXPECT_EQ(e.ErrorCode(), c.code);
         EXPECT_EQ(S(e.Message()), S(c.message));
         EXPECT_TRUE(s.session.Closed());
         EXPECT_EQ(s.session.ErrorNumber(), c.code);
         EXPECT_EQ(s.peer.closes, 1);
-        EXPECT_EQ(raised([&] { s.session.Query("Select 1", TextCoding::Utf8); }).ErrorCode(), 2006);
+        EXPECT_EQ(Raised([&] { s.session.Query("Select 1", TextCoding::Utf8); }).ErrorCode(), 2006);
     }
 
     Session v9;
     QByteArray greeting = Greeting41(Scramble);
     greeting[0] = 9;
     v9.peer.Answer(Packet(0, greeting));
-    const EMyError e = raised([&] { v9.Connect(); });
+    const EMyError e = Raised([&] { v9.Connect(); });
     EXPECT_EQ(e.ErrorCode(), 2007);
     EXPECT_EQ(S(e.Message()), S(QStringLiteral("Protocol mismatch. Server Version = %d Client Version = %d")));
     EXPECT_TRUE(v9.session.Closed());
@@ -251,7 +241,7 @@ TEST(MySqlSession, AnEndpointThatCannotConnectIs2003WithItsText)
 {
     Session s;
     s.peer.FailConnect(2003, QStringLiteral("Socket error on connect. WSAGetLastError return 111($6F)"));
-    const EMyError e = raised([&] { s.Connect(); });
+    const EMyError e = Raised([&] { s.Connect(); });
     EXPECT_EQ(e.ErrorCode(), 2003);
     EXPECT_EQ(S(e.Message()),
         "Can't connect to MySQL server on 'db.example.org' (10061)\n"
@@ -284,7 +274,7 @@ TEST(MySqlSession, VersionQueryGoesOutAsOnePacketAndReadsItsRows)
     EXPECT_EQ(f.Flags, 0u);
 
     // A second command before the rows are read is out of sync.
-    const EMyError sync = raised([&] { s.session.Query("Select 1", TextCoding::Utf8); });
+    const EMyError sync = Raised([&] { s.session.Query("Select 1", TextCoding::Utf8); });
     EXPECT_EQ(S(sync.Message()), S(QStringLiteral("Commands out of sync;  You can't run this command now")));
     EXPECT_FALSE(s.session.Closed());
 
@@ -303,7 +293,7 @@ TEST(MySqlSession, VersionQueryGoesOutAsOnePacketAndReadsItsRows)
     EXPECT_EQ(s.session.WarningCount(), 1);
     EXPECT_EQ(s.session.ServerStatus(), 0x22);
 
-    const EMyError claim = raised([&] { s.session.UseResult(); });
+    const EMyError claim = Raised([&] { s.session.UseResult(); });
     EXPECT_EQ(S(claim.Message()),
         S(QStringLiteral("Commands out of sync;  You can't run this command now\nmysql.status = 0")));
     EXPECT_EQ(s.peer.Verify(), QString());
@@ -421,14 +411,14 @@ TEST(MySqlSession, LyingServersRaiseMalformedPacketAndCloseTheSession)
         s.LoggedIn();
         s.peer.Expect(queryPacket("Select")).Answer(c.answer);
         s.session.Query("Select", TextCoding::Utf8);
-        const EMyError e = raised([&] {
+        const EMyError e = Raised([&] {
             s.session.ReadQueryResult();
             if (c.claim)
                 s.session.UseResult()->Fetch();
         });
         EXPECT_EQ(e.ErrorCode(), cr::MalformedPacket);
         EXPECT_TRUE(s.session.Closed());
-        EXPECT_EQ(raised([&] { s.session.ReadQueryResult(); }).ErrorCode(), cr::ServerGoneError);
+        EXPECT_EQ(Raised([&] { s.session.ReadQueryResult(); }).ErrorCode(), cr::ServerGoneError);
     }
 }
 
@@ -438,11 +428,11 @@ TEST(MySqlSession, ALinkFailureInACommandClosesTheSession)
     s.LoggedIn();
     s.peer.Expect(queryPacket("Select 1")).Answer(Hex("01 00 00 01")).Hangup();
     s.session.Query("Select 1", TextCoding::Utf8);
-    const EMyError e = raised([&] { s.session.ReadQueryResult(); });
+    const EMyError e = Raised([&] { s.session.ReadQueryResult(); });
     EXPECT_EQ(e.ErrorCode(), 2013);
     EXPECT_TRUE(e.IsFatal());
     EXPECT_TRUE(s.session.Closed());
-    EXPECT_EQ(raised([&] { s.session.Query("Select 1", TextCoding::Utf8); }).ErrorCode(), 2006);
+    EXPECT_EQ(Raised([&] { s.session.Query("Select 1", TextCoding::Utf8); }).ErrorCode(), 2006);
     s.session.Close(); // nothing more is sent
     EXPECT_EQ(s.peer.WrittenAfterEnd(), QByteArray());
 }
@@ -502,7 +492,7 @@ TEST(MySqlSession, AServerErrorInPlaceOfRowsEndsTheResult)
     s.session.ReadQueryResult();
     TMySqlResultSet* rows = s.session.UseResult();
     ASSERT_TRUE(rows->Fetch());
-    EXPECT_EQ(raised([&] { rows->Fetch(); }).ErrorCode(), 1317);
+    EXPECT_EQ(Raised([&] { rows->Fetch(); }).ErrorCode(), 1317);
     EXPECT_FALSE(s.session.Closed());
     EXPECT_EQ(s.session.Status(), msReady);
     EXPECT_FALSE(rows->Fetch());
@@ -541,7 +531,7 @@ TEST(MySqlSession, LocalFilesAreSentOnlyWhenTheStatementNamesThem)
             .Expect(Packet(2, {}))
             .Answer(Packet(3, OkPacket()));
         s.session.Query(QString::fromUtf8(sql), TextCoding::Utf8);
-        const EMyError e = raised([&] { s.session.ReadQueryResult(); });
+        const EMyError e = Raised([&] { s.session.ReadQueryResult(); });
         EXPECT_EQ(e.ErrorCode(), 2068);
         EXPECT_TRUE(e.Message().contains(path)) << S(e.Message());
         EXPECT_FALSE(s.session.Closed());

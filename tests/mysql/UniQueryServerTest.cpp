@@ -11,6 +11,7 @@
 #include "mysql/UniConnection.h"
 #include "support/Fixtures.h"
 #include "support/MySqlTestServer.h"
+#include "support/Raised.h"
 
 #include <QCoreApplication>
 
@@ -71,20 +72,6 @@ struct Db {
     TMySQLConnection* Native() const { return static_cast<TMySQLConnection*>(connection.InternalConnection()); }
 };
 
-template <class E = EMyError, class F> E raised(F f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e;
-    }
-    ADD_FAILURE() << "nothing raised";
-    if constexpr (std::is_same_v<E, EMyError>)
-        return E(0, QString());
-    else
-        return E(QString());
-}
-
 QString tableName(const char* stem)
 {
     return QStringLiteral("%1_%2").arg(QLatin1String(stem)).arg(QCoreApplication::applicationPid());
@@ -104,7 +91,7 @@ TEST(UniQueryServer, LoginStartsTheSessionInUtf8AndAWrongPasswordLeavesItClosed)
         Rows({{"utf8mb3", "utf8mb3", "utf8mb3"}}));
 
     Db wrong(QStringLiteral("wrong"));
-    const EMyError e = raised([&] { wrong.connection.Connect(); });
+    const EMyError e = Raised([&] { wrong.connection.Connect(); });
     EXPECT_EQ(e.ErrorCode(), 1045);
     EXPECT_TRUE(e.Message().startsWith(QStringLiteral("\n#28000Access denied for user 'sa'@"))) << S(e.Message());
     EXPECT_FALSE(wrong.connection.Connected());
@@ -112,7 +99,7 @@ TEST(UniQueryServer, LoginStartsTheSessionInUtf8AndAWrongPasswordLeavesItClosed)
     TUniQuery query;
     query.SetConnection(&wrong.connection);
     query.SQL() = {QStringLiteral("Select * From tbVersionControl")};
-    EXPECT_EQ(raised([&] { query.Open(); }).ErrorCode(), 1045);
+    EXPECT_EQ(Raised([&] { query.Open(); }).ErrorCode(), 1045);
     EXPECT_FALSE(query.Active());
     EXPECT_EQ(wrong.connection.ConnectCount(), 0);
 }
@@ -236,7 +223,7 @@ TEST(UniQueryServer, StatementsWithAndWithoutResults)
     // An INSERT opened as a dataset runs, then says it has no rows to show.
     query.Close();
     query.SQL() = {QStringLiteral("INSERT INTO %1 (v) VALUES (10)").arg(table)};
-    const EDatabaseError e = raised<EDatabaseError>([&] { query.Open(); });
+    const EDatabaseError e = Raised<EDatabaseError>([&] { query.Open(); });
     EXPECT_EQ(e.Message(), "Query must return exactly result set - use Execute");
     EXPECT_FALSE(query.Active());
     query.SQL() = {QStringLiteral("INSERT INTO %1 (v) VALUES (20), (30)").arg(table)};
@@ -247,7 +234,7 @@ TEST(UniQueryServer, StatementsWithAndWithoutResults)
     // A syntax error names its line.
     query.Close();
     query.SQL() = {QStringLiteral("SELECT v"), QStringLiteral("FROM %1").arg(table), QStringLiteral("WHERE")};
-    const EMyError syntax = raised([&] { query.Open(); });
+    const EMyError syntax = Raised([&] { query.Open(); });
     EXPECT_EQ(syntax.ErrorCode(), 1064);
     EXPECT_TRUE(syntax.Message().startsWith(QStringLiteral("\n#42000You have an error in your SQL syntax")))
         << S(syntax.Message());
@@ -288,7 +275,7 @@ TEST(UniQueryServer, AKilledSessionFailsOnceThenTheNextOpenReconnects)
     const QString id = query.Fields(0)->AsString();
     killer.Run(QStringLiteral("KILL %1").arg(id));
 
-    const EMyError lost = raised([&] { query.PSReset(); });
+    const EMyError lost = Raised([&] { query.PSReset(); });
     EXPECT_TRUE(lost.IsFatal()) << lost.ErrorCode() << S(lost.Message());
     EXPECT_FALSE(db.connection.Connected());
     EXPECT_FALSE(query.Active());
