@@ -127,6 +127,13 @@ private:
     qsizetype pos_ = 0;
 };
 
+// The low N bytes of V at To, least significant first.
+template <int N> void StoreLittleEndian(char* to, quint64 v)
+{
+    for (int i = 0; i < N; ++i)
+        to[i] = char((v >> (8 * i)) & 0xFF);
+}
+
 class ByteWriter {
 public:
     explicit ByteWriter(QByteArray& out)
@@ -162,8 +169,7 @@ private:
     template <int N> void Fixed(quint64 v)
     {
         char b[N];
-        for (int i = 0; i < N; ++i)
-            b[i] = char((v >> (8 * i)) & 0xFF);
+        StoreLittleEndian<N>(b, v);
         out_.append(b, N);
     }
 

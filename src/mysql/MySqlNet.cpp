@@ -121,37 +121,27 @@ void TMySqlNet::WriteBool(bool value)
 
 void TMySqlNet::WriteInt16(quint16 value)
 {
-    QByteArray b;
-    ByteWriter(b).U16(value);
-    WriteBytes(b);
+    stageFixed<2>(value);
 }
 
 void TMySqlNet::WriteInt24(quint32 value)
 {
-    QByteArray b;
-    ByteWriter(b).U24(value);
-    WriteBytes(b);
+    stageFixed<3>(value);
 }
 
 void TMySqlNet::WriteInt32(quint32 value)
 {
-    QByteArray b;
-    ByteWriter(b).U32(value);
-    WriteBytes(b);
+    stageFixed<4>(value);
 }
 
 void TMySqlNet::WriteInt64(quint64 value)
 {
-    QByteArray b;
-    ByteWriter(b).U64(value);
-    WriteBytes(b);
+    stageFixed<8>(value);
 }
 
 void TMySqlNet::WriteDouble(double value)
 {
-    QByteArray b;
-    ByteWriter(b).F64(value);
-    WriteBytes(b);
+    stageFixed<8>(DoubleBits(value));
 }
 
 void TMySqlNet::WriteBytes(QByteArrayView bytes)

@@ -22,6 +22,7 @@
 // Nothing is allocated for what a header merely claims: a payload's buffer
 // grows as its bytes arrive.
 
+#include "core/Bytes.h"
 #include "mysql/CRVio.h"
 
 #include <QByteArray>
@@ -162,6 +163,13 @@ private:
     template <class F> auto readWith(F f);
     void ensureCapacity(qsizetype size);
     void stageBytes(const void* data, qsizetype count);
+    // A little-endian integer of N bytes, staged without a buffer of its own.
+    template <int N> void stageFixed(quint64 value)
+    {
+        char b[N];
+        StoreLittleEndian<N>(b, value);
+        stageBytes(b, N);
+    }
     void putHeader(char* at, qsizetype payloadLength);
     // Sends one physical packet made of Head (its 4 header bytes included)
     // and Tail.
