@@ -18,7 +18,7 @@
 #include <QByteArrayView>
 #include <QtEndian>
 
-#include <cstring>
+#include <bit>
 
 namespace velkaro {
 
@@ -179,27 +179,19 @@ private:
 // Raw bit patterns of IEEE numbers, as they are stored and sent.
 inline quint64 DoubleBits(double d)
 {
-    quint64 b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
+    return std::bit_cast<quint64>(d);
 }
 inline double BitsDouble(quint64 b)
 {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
+    return std::bit_cast<double>(b);
 }
 inline quint32 SingleBits(float f)
 {
-    quint32 b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
+    return std::bit_cast<quint32>(f);
 }
 inline float BitsSingle(quint32 b)
 {
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
+    return std::bit_cast<float>(b);
 }
 
 } // namespace velkaro
